@@ -1,0 +1,34 @@
+# Build options shared by every target.
+option(VELK_BUILD_TESTS "Build the tests" ON)
+option(VELK_BUILD_BENCH "Build the benchmarks" ON)
+option(VELK_BUILD_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+option(VELK_WERROR "Treat warnings as errors" OFF)
+set(VELK_SANITIZE "" CACHE STRING "Sanitizers: empty, 'address' (ASan+UBSan) or 'thread' (TSan)")
+set_property(CACHE VELK_SANITIZE PROPERTY STRINGS "" address thread)
+
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(VELK_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(VELK_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(VELK_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT VELK_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "VELK_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# Adds every direct sub-folder of DIR that holds a CMakeLists.txt.
+function(velk_add_subdirectories dir)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
+       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${child}/CMakeLists.txt)
+      add_subdirectory(${dir}/${child})
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,23 @@
+# velk_add_test(NAME name SOURCES ... [LIBS ...] [LABELS unit|gui|integration] [TIMEOUT s])
+# One Qt Test executable per unit, registered with CTest. Every test runs
+# offscreen and with its own empty XDG_CONFIG_HOME, so no test ever sees or
+# writes the user's settings or ports folder.
+function(velk_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+  set(home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}-home)
+  add_test(NAME ${T_NAME}
+           COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=${home}
+                   VELK_BINARY_DIR=${CMAKE_BINARY_DIR}
+                   ${CMAKE_COMMAND} -P ${PROJECT_SOURCE_DIR}/cmake/RunInFreshHome.cmake
+                   ${home} $<TARGET_FILE:${T_NAME}>)
+  set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+endfunction()

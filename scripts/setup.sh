@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages VelkTest needs, only those that are missing.
+# Quiet and quick when everything is there; uses sudo when not root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-5compat-dev libgl-dev
+  libbenchmark-dev
+)
+# Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang.
+for extra in "$@"; do
+  case "$extra" in
+    --screenshots) packages+=(xvfb xauth) ;;
+    --fuzz) packages+=(clang libclang-rt-dev) ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz)" >&2; exit 64 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "setup.sh: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,66 @@
+#ifndef VELK_PLATFORMTHREAD_H
+#define VELK_PLATFORMTHREAD_H
+
+#include <memory>
+#include <pthread.h>
+
+// One POSIX thread that is created suspended, gets a priority, is resumed,
+// joined with a time limit and, as a last resort, terminated.
+//
+// Priorities: 0 is normal scheduling; 15 (time-critical) asks for SCHED_FIFO
+// and silently stays normal when the process lacks the right (EPERM).
+//
+// Termination: POSIX has no safe way to end a thread wherever it is. We
+// cancel it (pthread_cancel, deferred) and join it for a bounded time. The
+// thread ends at its next cancellation point; every wait our workers use
+// (events, sleeps, poll, read, write, tcdrain) is one. The cancellation
+// unwinds the thread's stack, so its destructors run, but whatever the pass
+// was doing is abandoned: locks it holds through non-RAII means, a raised RTS
+// line and half-updated state stay as they are. A thread that reaches no
+// cancellation point within the bound is detached and left to itself.
+class PlatformThread {
+public:
+    using Entry = int (*)(void* argument);
+
+    static constexpr int normalPriority = 0;
+    static constexpr int timeCriticalPriority = 15;
+
+    PlatformThread();
+    // A thread still alive here is terminated (see above).
+    ~PlatformThread();
+    PlatformThread(const PlatformThread&) = delete;
+    PlatformThread& operator=(const PlatformThread&) = delete;
+
+    // Creates the thread suspended: entry(argument) runs only after resume().
+    // False when the thread cannot be created or one exists already.
+    bool create(Entry entry, void* argument);
+    bool exists() const { return created; }
+
+    // 0 = normal, 15 = time-critical; may be called before or after resume().
+    // False only when the thread does not exist; a refused real-time class
+    // leaves the thread at normal priority and still counts as applied.
+    bool setPriority(int priority);
+    // Lets a suspended thread start; no effect on a running one.
+    void resume();
+
+    // True once the thread has ended (returned from entry or been cancelled).
+    bool hasEnded() const;
+    // Waits at most timeoutMs for the thread to end; true when it has ended
+    // and has been joined.
+    bool join(unsigned timeoutMs);
+    // Cancels the thread and joins it for at most graceMs; its exit code is
+    // then exitCode. Detaches it if it does not end within graceMs.
+    void terminate(int exitCode, unsigned graceMs = 5000);
+    // The value returned by entry, or the code given to terminate().
+    int exitCode() const;
+
+private:
+    struct State;
+    static void* trampoline(void* raw);
+
+    std::shared_ptr<State> state;
+    pthread_t handle{};
+    bool created = false;
+};
+
+#endif

@@ -1,0 +1,286 @@
+#include "PosixSerialDevice.h"
+
+#include "Deadline.h"
+#include "PosixCustomBaudRate.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+// A device without modem lines (a pseudo-terminal, some adapters) has no
+// line to switch: that is not a failure.
+bool modemLines(int fd, unsigned long request, int lines) {
+    if (ioctl(fd, request, &lines) == 0) {
+        return true;
+    }
+    return errno == ENOTTY || errno == EINVAL;
+}
+
+speed_t standardSpeed(unsigned baudRate) {
+    switch (baudRate) {
+    case 115200:
+        return B115200;
+    case 500000:
+        return B500000;
+    case 1000000:
+        return B1000000;
+    default:
+        return B0;
+    }
+}
+
+void pause100us() {
+    const timespec t{0, 100000};
+    nanosleep(&t, nullptr);
+}
+} // namespace
+
+PosixSerialDevice::~PosixSerialDevice() {
+    close();
+}
+
+bool PosixSerialDevice::open(const std::string& path) {
+    close();
+    const int handle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        return false;
+    }
+    // The lock comes first: until we hold the device we must not touch its
+    // lines, someone else may be driving the bus.
+    if (!isatty(handle) || flock(handle, LOCK_EX | LOCK_NB) != 0 || ioctl(handle, TIOCEXCL) != 0) {
+        ::close(handle);
+        return false;
+    }
+    const int events = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (events < 0) {
+        ::close(handle);
+        return false;
+    }
+    serial_rs485 rs485Settings{};
+    rs485 = ioctl(handle, TIOCGRS485, &rs485Settings) == 0 &&
+            (rs485Settings.flags & SER_RS485_ENABLED) != 0;
+    // Opening raises RTS and DTR; both stay low until a transmission.
+    if (!modemLines(handle, TIOCMBIC, rs485 ? TIOCM_DTR : TIOCM_RTS | TIOCM_DTR)) {
+        ::close(events);
+        ::close(handle);
+        return false;
+    }
+    fd = handle;
+    wakeFd = events;
+    woken = false;
+    haveParityCount = false;
+    parityCount = 0;
+    return true;
+}
+
+void PosixSerialDevice::close() {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    if (wakeFd >= 0) {
+        ::close(wakeFd);
+        wakeFd = -1;
+    }
+    woken = false;
+}
+
+bool PosixSerialDevice::configure(unsigned baudRate, int parity) {
+    if (fd < 0 || baudRate == 0 || parity < 0 || parity > 4) {
+        return false;
+    }
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        return false;
+    }
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | CRTSCTS | PARENB | PARODD | CMSPAR);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+    switch (parity) {
+    case 1:
+        settings.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        settings.c_cflag |= PARENB;
+        break;
+    case 3:
+        settings.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case 4:
+        settings.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    if (parity != 0) {
+        settings.c_iflag |= INPCK;
+    }
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    const speed_t speed = standardSpeed(baudRate);
+    if (speed != B0) {
+        cfsetispeed(&settings, speed);
+        cfsetospeed(&settings, speed);
+    }
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+        return false;
+    }
+    return speed != B0 || applyCustomBaudRate(fd, baudRate);
+}
+
+bool PosixSerialDevice::setRts(bool high) {
+    if (fd < 0) {
+        return false;
+    }
+    if (rs485) {
+        return true;
+    }
+    return modemLines(fd, high ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+}
+
+bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) {
+    written = 0;
+    if (fd < 0 || woken) {
+        return false;
+    }
+    const Deadline deadline = Deadline::after(timeoutMs);
+    for (;;) {
+        const ssize_t n = ::write(fd, &byte, 1);
+        if (n == 1) {
+            written = 1;
+            return true;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+        const timespec left = deadline.remaining();
+        const int ready = ppoll(fds, 2, &left, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (fds[1].revents != 0) {
+            return false;
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return false;
+        }
+        if (ready == 0 || deadline.passed()) {
+            return true;
+        }
+    }
+}
+
+bool PosixSerialDevice::drain(unsigned timeoutMs) {
+    if (fd < 0 || woken) {
+        return false;
+    }
+    while (tcdrain(fd) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    // tcdrain ends when the driver's buffer is empty; the UART's shift
+    // register may still hold the last character. Where the driver reports
+    // it, wait for the transmitter to be empty.
+    const Deadline deadline = Deadline::after(timeoutMs);
+    for (;;) {
+        unsigned int status = 0;
+        if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
+            return true;
+        }
+        if ((status & TIOCSER_TEMT) != 0) {
+            return true;
+        }
+        if (deadline.passed() || woken) {
+            return false;
+        }
+        pause100us();
+    }
+}
+
+bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned timeoutMs,
+                             unsigned& got) {
+    got = 0;
+    if (fd < 0 || woken) {
+        return false;
+    }
+    if (count == 0) {
+        return true;
+    }
+    const Deadline deadline = Deadline::after(timeoutMs);
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const timespec left = deadline.remaining();
+        const int ready = ppoll(fds, 2, &left, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (fds[1].revents != 0) {
+            return false;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            const ssize_t n = ::read(fd, buffer, count);
+            if (n > 0) {
+                got = static_cast<unsigned>(n);
+                return true;
+            }
+            // Readable but nothing to read: the device has hung up (a USB
+            // adapter pulled out). Waiting again would spin.
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                return false;
+            }
+        } else if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return false;
+        }
+        if (ready == 0 || deadline.passed()) {
+            return true;
+        }
+    }
+}
+
+bool PosixSerialDevice::purge() {
+    return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0;
+}
+
+bool PosixSerialDevice::clearErrors(bool* parityError) {
+    if (parityError != nullptr) {
+        *parityError = false;
+    }
+    if (fd < 0) {
+        return false;
+    }
+    // The driver keeps running error counters; a parity error is one that
+    // has been counted since the last call.
+    serial_icounter_struct counters{};
+    if (ioctl(fd, TIOCGICOUNT, &counters) != 0) {
+        return errno == ENOTTY || errno == EINVAL;
+    }
+    if (parityError != nullptr && haveParityCount && counters.parity != parityCount) {
+        *parityError = true;
+    }
+    parityCount = counters.parity;
+    haveParityCount = true;
+    return true;
+}
+
+void PosixSerialDevice::wake() {
+    woken = true;
+    if (wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
+    }
+}

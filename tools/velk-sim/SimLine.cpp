@@ -1,0 +1,178 @@
+#include "SimLine.h"
+
+#include "PosixCustomBaudRate.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::string errorText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+bool makeRaw(int fd) {
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD | CS8;
+    tio.c_cflag &= ~(PARENB | CSTOPB | CRTSCTS);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+bool makeFolder(const std::string& folder) {
+    for (std::string::size_type slash = 1;; ++slash) {
+        slash = folder.find('/', slash);
+        const std::string part = folder.substr(0, slash);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+SimLine::~SimLine() {
+    removeLink();
+    if (notifyFd >= 0) {
+        close(notifyFd);
+    }
+    if (slaveFd >= 0) {
+        close(slaveFd);
+    }
+    if (lineFd >= 0) {
+        close(lineFd);
+    }
+}
+
+bool SimLine::openPty(std::string& error) {
+    lineFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (lineFd < 0) {
+        error = errorText("cannot create a pseudo-terminal");
+        return false;
+    }
+    char name[128];
+    if (grantpt(lineFd) != 0 || unlockpt(lineFd) != 0 ||
+        ptsname_r(lineFd, name, sizeof name) != 0) {
+        error = errorText("cannot set up the pseudo-terminal");
+        return false;
+    }
+    devicePath = name;
+    slaveFd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd < 0 || !makeRaw(slaveFd)) {
+        error = errorText("cannot set up " + devicePath);
+        return false;
+    }
+    const int flags = fcntl(lineFd, F_GETFL);
+    if (flags < 0 || fcntl(lineFd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        error = errorText("cannot set up the pseudo-terminal");
+        return false;
+    }
+    notifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notifyFd >= 0 && inotify_add_watch(notifyFd, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        close(notifyFd);
+        notifyFd = -1;
+    }
+    pty = true;
+    return true;
+}
+
+bool SimLine::openDevice(const std::string& path, unsigned baud, std::string& error) {
+    devicePath = path;
+    lineFd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lineFd < 0) {
+        error = errorText("cannot open " + path);
+        return false;
+    }
+    if (!isatty(lineFd)) {
+        error = path + " is not a terminal";
+        return false;
+    }
+    if (flock(lineFd, LOCK_EX | LOCK_NB) != 0) {
+        error = errorText("cannot lock " + path);
+        return false;
+    }
+    ioctl(lineFd, TIOCEXCL);
+    if (!makeRaw(lineFd) || !applyCustomBaudRate(lineFd, baud)) {
+        error = errorText("cannot configure " + path);
+        return false;
+    }
+    tcflush(lineFd, TCIOFLUSH);
+    return true;
+}
+
+bool SimLine::createLink(const std::string& folder, int com, std::string& error) {
+    if (!makeFolder(folder)) {
+        error = errorText("cannot create " + folder);
+        return false;
+    }
+    const std::string path = folder + "/COM" + std::to_string(com);
+    struct stat entry;
+    if (lstat(path.c_str(), &entry) == 0) {
+        struct stat target;
+        const bool reachable = stat(path.c_str(), &target) == 0;
+        if (!S_ISLNK(entry.st_mode) || reachable) {
+            const bool live = reachable && S_ISCHR(target.st_mode);
+            error = path + (live ? " already points at a live device"
+                                 : " exists and is not a dangling link");
+            return false;
+        }
+        // A dangling link, left by a simulator that was killed: replace it in one step.
+        const std::string temporary = path + ".velk-sim." + std::to_string(getpid());
+        unlink(temporary.c_str());
+        if (symlink(devicePath.c_str(), temporary.c_str()) != 0 ||
+            rename(temporary.c_str(), path.c_str()) != 0) {
+            error = errorText("cannot replace " + path);
+            unlink(temporary.c_str());
+            return false;
+        }
+    } else if (symlink(devicePath.c_str(), path.c_str()) != 0) {
+        error = errorText("cannot create " + path);
+        return false;
+    }
+    linkPath = path;
+    return true;
+}
+
+void SimLine::removeLink() {
+    if (linkPath.empty()) {
+        return;
+    }
+    char target[4096];
+    const ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == devicePath) {
+        unlink(linkPath.c_str());
+    }
+    linkPath.clear();
+}
+
+void SimLine::onWatch() {
+    alignas(inotify_event) char buffer[4096];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = read(notifyFd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        closed = true;
+    }
+    if (closed && slaveFd >= 0) {
+        ioctl(slaveFd, TIOCNXCL);
+    }
+}

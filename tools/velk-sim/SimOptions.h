@@ -1,0 +1,44 @@
+#ifndef VELK_SIMOPTIONS_H
+#define VELK_SIMOPTIONS_H
+
+#include <string>
+
+// What the simulator answers and how it misbehaves. The content of an answer
+// comes from one mode; the faults change how its bytes go on the line and
+// combine freely (see usageText()).
+struct Scenario {
+    enum class Mode { Echo, Registers, Extended };
+
+    Mode mode = Mode::Echo;
+    unsigned extendedCount = 0; // Extended: bytes announced when the request carries none
+    bool silent = false;        // never answer
+    bool badCrc = false;        // corrupt the CRC byte of the answer's data block
+    unsigned garbage = 0;       // noise bytes (bit 7 clear) before the answer
+    bool headerMid = false;     // half an answer, then the whole answer
+    unsigned gapMs = 0;         // pause between two answer bytes
+    unsigned extraBytes = 0;    // bytes (bit 7 clear) after the answer
+    unsigned delayMs = 0;       // pause before the answer
+};
+
+struct SimOptions {
+    int com = 0;            // --com N: serve a pseudo-terminal linked as COMN (1..254)
+    std::string device;     // --device PATH: serve this tty instead
+    unsigned baud = 115200; // --baud B (real device only)
+    int address = -1;       // --address A: answer only requests whose address_1 is A
+    unsigned idleMs = 10;   // --idle MS: silence that ends a request carrying extended blocks
+    bool json = false;
+    bool quiet = false;
+    bool help = false;
+    Scenario scenario;
+};
+
+// Parses the command line. On a usage error returns false with a one-line
+// message in error (without the program name).
+bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error);
+
+// Adds one scenario item ("echo", "delay=20", ...) or a comma-separated list of them.
+bool parseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+const char* usageText();
+
+#endif

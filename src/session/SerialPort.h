@@ -1,0 +1,96 @@
+#ifndef VELK_SERIALPORT_H
+#define VELK_SERIALPORT_H
+
+#include "DataBlock.h"
+#include "ISerialDevice.h"
+#include "ISession.h"
+#include "ManualResetEvent.h"
+#include "NamedMutex.h"
+#include "SimpleThread.h"
+#include "TimerResolutionGuard.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// Time-outs in milliseconds, as the port applies them: a read waits up to
+// readTotalTimeoutConstant for its first byte; a one-byte write may take
+// writeTotalTimeoutConstant + writeTotalTimeoutMultiplier.
+struct SerialTimeouts {
+    unsigned readTotalTimeoutConstant = 150;
+    unsigned writeTotalTimeoutMultiplier = 1;
+    unsigned writeTotalTimeoutConstant = 150;
+};
+
+// One serial device, 8 data bits, no parity, 1 stop bit, no flow control, and
+// one operation at a time: a transmission of a byte block or a reception into
+// one, each carried out by a worker thread and reported to the client
+// (ISession). RTS is high only while a transmission runs.
+class SerialPort {
+public:
+    // The POSIX serial device.
+    SerialPort();
+    // Any device, a fake one for instance.
+    explicit SerialPort(std::unique_ptr<ISerialDevice> device);
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // portName: COMn (see PortNames) or an absolute device path.
+    bool open(const std::string& portName, unsigned baudRate);
+    void close();
+
+    bool startTransmit(DataBlock<unsigned char>* data, ISession* client);
+    bool startReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
+                      unsigned extraTimeoutMs, ISession* client);
+
+    bool isOpen() const { return opened; }
+    bool isBusy() const { return busy; }
+    int error() const { return errorCode; }
+    unsigned bitsPerCharacter() const;
+    bool parityError();
+    bool setParity(int parity);
+    // The time-outs last computed (a refused start keeps its read time-out).
+    SerialTimeouts timeouts() const;
+
+    int transmitWorker();
+    int receiveWorker();
+
+private:
+    struct LineSettings {
+        unsigned baudRate = 0;
+        int parity = 0;
+    };
+
+    void finishTransmit();
+    void finishReceive();
+    // Resets a worker's event unless close() has begun, so that the wake-up
+    // that close() sends is never lost.
+    void resetUnlessClosing(ManualResetEvent& event);
+    void releaseHandles();
+
+    SimpleThread<SerialPort> txThread;
+    SimpleThread<SerialPort> rxThread;
+    std::atomic<ISession*> client{nullptr};
+    std::unique_ptr<ISerialDevice> device;
+    std::unique_ptr<NamedMutex> txRxMutex;
+    std::unique_ptr<ManualResetEvent> txEvent;
+    std::unique_ptr<ManualResetEvent> rxEvent;
+    DataBlock<unsigned char>* txData = nullptr;
+    DataBlock<unsigned char>* rxData = nullptr;
+    DataBlock<unsigned char> rxChunk;
+    std::atomic<bool> busy{false};
+    std::atomic<bool> opened{false};
+    std::atomic<int> errorCode{0};
+    std::atomic<int> parity{0};
+    std::mutex settingsMutex;
+    LineSettings dcb;
+    std::atomic<unsigned> readTimeoutMs{150};
+    // The read time-out in force for the reception that runs.
+    unsigned appliedReadTimeoutMs = 150;
+    std::mutex closingMutex;
+    TimerResolutionGuard timerResolution;
+};
+
+#endif

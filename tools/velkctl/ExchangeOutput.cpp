@@ -1,0 +1,275 @@
+#include "ExchangeOutput.h"
+
+#include "UserValue.h"
+#include "Velk21SessionErrors.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+std::string hexByte(unsigned char b) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%X", unsigned(b));
+    return text;
+}
+
+std::string msText(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
+
+std::string jsonString(const std::string& text) {
+    return "\"" + jsonEscape(text) + "\"";
+}
+
+// The typed value is fixed notation ("-12.500") unless it is not finite.
+bool isPlainNumber(const std::string& text) {
+    std::string::size_type i = text.empty() || text[0] != '-' ? 0 : 1;
+    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
+        return false;
+    }
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])) && text[i] != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Field {
+    const char* name;
+    unsigned char value;
+    bool flag;
+};
+
+// The answer's fields in the order of the record.
+void answerFields(const Velk21DataBlockKernel& k, Field (&out)[14]) {
+    const Field fields[14] = {
+        {"code", k.id.code, false},   {"index", k.id.index, false}, {"ao", k.ao, false},
+        {"ntxt", k.ntxt, false},      {"status", k.status, false},  {"wtsBit", k.wtsBit, true},
+        {"csBit", k.csBit, true},     {"subLBit", k.subLBit, true}, {"efBit", k.efBit, true},
+        {"errBit", k.errBit, true},   {"data_0", k.data[0], false}, {"data_1", k.data[1], false},
+        {"data_2", k.data[2], false}, {"data_3", k.data[3], false},
+    };
+    for (int i = 0; i < 14; ++i) {
+        out[i] = fields[i];
+    }
+}
+
+std::string fieldText(const Field& f) {
+    return f.flag ? std::string(f.value != 0 ? "1" : "0") : hexByte(f.value);
+}
+
+} // namespace
+
+std::string hexBytes(const unsigned char* bytes, unsigned count) {
+    std::string text;
+    for (unsigned i = 0; i < count; ++i) {
+        if (i != 0) {
+            text += ' ';
+        }
+        text += hexByte(bytes[i]);
+    }
+    return text;
+}
+
+std::string hexBytes(const DataBlock<unsigned char>& block) {
+    return hexBytes(block.data(), block.size());
+}
+
+std::string isoTimestamp(std::chrono::system_clock::time_point time) {
+    const auto sinceEpoch = time.time_since_epoch();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    if (ms < 0) { // before 1970
+        ms += 1000;
+        seconds -= 1;
+    }
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;
+    const long absolute = offset < 0 ? -offset : offset;
+    char text[64];
+    std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, int(ms), offset < 0 ? '-' : '+',
+                  absolute / 60, absolute % 60);
+    return text;
+}
+
+std::string errorText(int code) {
+    const char* text = velk21SessionErrorText(code);
+    return text != nullptr ? text : "";
+}
+
+std::string jsonEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+std::string formatText(const ExchangeRecord& r) {
+    std::string text = "#" + std::to_string(r.sequence) + " " + r.timestamp + " " + r.port + " " +
+                       msText(r.responseMs) + " ms: " + std::to_string(r.errorCode) + " " +
+                       errorText(r.errorCode) + "\n";
+    text += "  Tx address: " + hexBytes(r.txAddressPacket) + "\n";
+    text += "  Tx data: " + hexBytes(r.txDataPacket) + "\n";
+    if (r.rxDataPacket.size() != 0) {
+        text += "  Rx data: " + hexBytes(r.rxDataPacket) + "\n";
+    }
+    if (r.answerDecoded) {
+        Field fields[14];
+        answerFields(r.answer, fields);
+        text += "  Answer:";
+        for (int i = 0; i < 10; ++i) {
+            text += std::string(" ") + fields[i].name + " " + fieldText(fields[i]) + ",";
+        }
+        text += " data " + hexBytes(r.answer.data, 4) + "\n";
+        text += "  Extended (" + std::to_string(r.extendedData.size()) + ")";
+        text += r.extendedData.size() != 0 ? ": " + hexBytes(r.extendedData) + "\n" : "\n";
+        if (r.rxType != 0) {
+            text += "  Value " + parameterTypeName(r.rxType) + ": " + r.value + "\n";
+        }
+    }
+    return text;
+}
+
+std::string formatJson(const ExchangeRecord& r) {
+    std::string json = "{\"type\":\"exchange\",\"seq\":" + std::to_string(r.sequence) +
+                       ",\"time\":" + jsonString(r.timestamp) + ",\"port\":" + jsonString(r.port) +
+                       ",\"response_ms\":" + msText(r.responseMs) +
+                       ",\"error_code\":" + std::to_string(r.errorCode) +
+                       ",\"error_text\":" + jsonString(errorText(r.errorCode)) +
+                       ",\"tx_address\":" + jsonString(hexBytes(r.txAddressPacket)) +
+                       ",\"tx_data\":" + jsonString(hexBytes(r.txDataPacket)) +
+                       ",\"rx_data\":" + jsonString(hexBytes(r.rxDataPacket)) + ",\"answer\":";
+    if (r.answerDecoded) {
+        Field fields[14];
+        answerFields(r.answer, fields);
+        json += "{";
+        for (int i = 0; i < 14; ++i) {
+            json += std::string(i != 0 ? "," : "") + "\"" + fields[i].name + "\":" +
+                    (fields[i].flag ? fieldText(fields[i]) : jsonString(fieldText(fields[i])));
+        }
+        json += "}";
+    } else {
+        json += "null";
+    }
+    json += ",\"extended_count\":" + std::to_string(r.extendedData.size()) +
+            ",\"extended\":" + jsonString(hexBytes(r.extendedData)) + ",\"value_type\":";
+    json += r.rxType != 0 ? jsonString(parameterTypeName(r.rxType)) : "null";
+    json += ",\"value\":";
+    if (r.rxType == 0 || !r.answerDecoded) {
+        json += "null";
+    } else {
+        json += isPlainNumber(r.value) ? r.value : jsonString(r.value);
+    }
+    return json + "}";
+}
+
+std::string csvHeader() {
+    return "seq,time,port,response_ms,error_code,error_text,tx_address,tx_data,rx_data,"
+           "code,index,ao,ntxt,status,wtsBit,csBit,subLBit,efBit,errBit,"
+           "data_0,data_1,data_2,data_3,extended_count,extended,value_type,value";
+}
+
+std::string formatCsv(const ExchangeRecord& r) {
+    std::string row = std::to_string(r.sequence) + "," + csvField(r.timestamp) + "," +
+                      csvField(r.port) + "," + msText(r.responseMs) + "," +
+                      std::to_string(r.errorCode) + "," + csvField(errorText(r.errorCode)) + "," +
+                      hexBytes(r.txAddressPacket) + "," + hexBytes(r.txDataPacket) + "," +
+                      hexBytes(r.rxDataPacket);
+    Field fields[14];
+    answerFields(r.answer, fields);
+    for (const Field& f : fields) {
+        row += "," + (r.answerDecoded ? fieldText(f) : std::string());
+    }
+    row += "," + std::to_string(r.extendedData.size()) + "," + hexBytes(r.extendedData) + ",";
+    row += r.rxType != 0 ? parameterTypeName(r.rxType) : "";
+    row += ",";
+    row += r.rxType != 0 && r.answerDecoded ? csvField(r.value) : "";
+    return row;
+}
+
+std::string formatSummaryText(const ExchangeStatistics& s) {
+    std::string text = "Summary: " + std::to_string(s.requests()) + " requests, " +
+                       std::to_string(s.answersOk()) + " answers OK, " +
+                       std::to_string(s.errors()) + " errors\n";
+    for (const auto& [code, n] : s.errorsByCode()) {
+        text += "  code " + std::to_string(code) + ": " + std::to_string(n) + " (" +
+                errorText(code) + ")\n";
+    }
+    if (s.hasTimes()) {
+        text += "  response ms: min " + msText(s.minMs()) + " / median " + msText(s.medianMs()) +
+                " / p99 " + msText(s.p99Ms()) + " / max " + msText(s.maxMs()) + "\n";
+    } else {
+        text += "  response ms: no answer OK\n";
+    }
+    return text;
+}
+
+std::string formatSummaryJson(const ExchangeStatistics& s, const std::string& port) {
+    std::string json = "{\"type\":\"summary\",\"port\":" + jsonString(port) +
+                       ",\"requests\":" + std::to_string(s.requests()) +
+                       ",\"answers_ok\":" + std::to_string(s.answersOk()) +
+                       ",\"errors\":" + std::to_string(s.errors()) + ",\"errors_by_code\":{";
+    bool first = true;
+    for (const auto& [code, n] : s.errorsByCode()) {
+        json +=
+            std::string(first ? "" : ",") + "\"" + std::to_string(code) + "\":" + std::to_string(n);
+        first = false;
+    }
+    json += "},\"response_ms\":";
+    if (s.hasTimes()) {
+        json += "{\"min\":" + msText(s.minMs()) + ",\"median\":" + msText(s.medianMs()) +
+                ",\"p99\":" + msText(s.p99Ms()) + ",\"max\":" + msText(s.maxMs()) + "}";
+    } else {
+        json += "null";
+    }
+    return json + "}";
+}

@@ -1,0 +1,35 @@
+#ifndef VELK_VELKCTL_EXCHANGEOUTPUT_H
+#define VELK_VELKCTL_EXCHANGEOUTPUT_H
+
+#include "DataBlock.h"
+#include "ExchangeRecord.h"
+#include "ExchangeStatistics.h"
+
+#include <chrono>
+#include <string>
+
+// Bytes as the dialog shows them: upper-case hexadecimal without prefix and
+// without leading zeros, separated by one blank.
+std::string hexBytes(const unsigned char* bytes, unsigned count);
+std::string hexBytes(const DataBlock<unsigned char>& block);
+
+// Local time with milliseconds and UTC offset, e.g. 2024-05-01T12:34:56.789+02:00.
+std::string isoTimestamp(std::chrono::system_clock::time_point time);
+
+// The text of a session error code, or "" for an unknown code.
+std::string errorText(int code);
+
+// Contents of a JSON string (without the quotes); UTF-8 passes through.
+std::string jsonEscape(const std::string& text);
+// One CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text);
+
+std::string formatText(const ExchangeRecord& record); // several lines
+std::string formatJson(const ExchangeRecord& record); // one line
+std::string csvHeader();                              // one line
+std::string formatCsv(const ExchangeRecord& record);  // one line
+
+std::string formatSummaryText(const ExchangeStatistics& statistics);
+std::string formatSummaryJson(const ExchangeStatistics& statistics, const std::string& port);
+
+#endif

@@ -194,6 +194,9 @@ void TestVelk21Session::answers_data() {
         << concat({noise, plain}) << 0 << 6 << Bytes() << headerOnly;
     QTest::newRow("noise then answer, one restart allowed")
         << concat({noise, plain}) << 1 << 0 << Bytes() << plain;
+    // An address-block header (bit 6 clear) is not a block start for the receiver.
+    QTest::newRow("0x80 to 0xBF never restart a block")
+        << concat({Bytes{0x11, 0x85, 0xBF}, plain}) << 1 << 0 << Bytes() << plain;
     QTest::newRow("broken block then answer, no restart allowed")
         << concat({brokenHalf, plain}) << 0 << 6 << Bytes() << headerOnly;
     QTest::newRow("broken block then answer, one restart allowed")

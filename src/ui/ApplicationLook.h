@@ -1,0 +1,14 @@
+#ifndef VELK_APPLICATIONLOOK_H
+#define VELK_APPLICATIONLOOK_H
+
+class QFont;
+
+// The program-wide look set once the dialog exists: cross cursor, the Windows
+// widget style, the dialog's font for every widget (the keyboards included)
+// and the style sheet that makes vertical scroll bars finger-wide.
+void applyApplicationLook(const QFont& font);
+
+// The application style sheet, exactly as the program sets it.
+const char* applicationStyleSheet();
+
+#endif

@@ -1,0 +1,329 @@
+// velkctl end to end: the program runs as a child against velk-sim on a
+// pseudo-terminal, found through the COMn link the simulator makes in the
+// test's own ports folder.
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <signal.h>
+
+namespace {
+
+QString binary(const QString& relative) {
+    return QDir(qEnvironmentVariable("VELK_BINARY_DIR")).filePath(relative);
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QStringList lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+};
+
+Run velkctl(const QStringList& args, int timeoutMs = 30000) {
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"), args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = "velkctl did not finish";
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QJsonObject json(const QString& line) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        qWarning() << "not a JSON object:" << line;
+        return {};
+    }
+    return doc.object();
+}
+
+int byteCount(const QString& hex) {
+    return int(hex.split(' ', Qt::SkipEmptyParts).size());
+}
+
+// velk-sim as a child; ready once it has printed its READY line.
+class Sim {
+public:
+    Sim(int com, const QString& scenario) : port(QString("COM%1").arg(com)) {
+        process.start(binary("tools/velk-sim/velk-sim"),
+                      {"--com", QString::number(com), "--scenario", scenario, "--quiet"});
+        QByteArray seen;
+        while (process.waitForReadyRead(10000)) {
+            seen += process.readAllStandardOutput();
+            if (seen.startsWith("READY " + port.toUtf8())) {
+                ready = true;
+                break;
+            }
+        }
+    }
+    ~Sim() {
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    QString port;
+    bool ready = false;
+
+private:
+    QProcess process;
+};
+
+} // namespace
+
+class TestVelkctl : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void scenario_data();
+    void scenario();
+    void registersWriteThenRead();
+    void cyclicRunSummary();
+    void cyclicRunErrorsAndQuiet();
+    void interruptEndsCyclicRun();
+    void usageError_data();
+    void usageError();
+    void portCannotOpen_data();
+    void portCannotOpen();
+};
+
+void TestVelkctl::initTestCase() {
+    QVERIFY2(!qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty(), "run through CTest");
+    QVERIFY(QFile::exists(binary("tools/velkctl/velkctl")));
+    QVERIFY(QFile::exists(binary("tools/velk-sim/velk-sim")));
+}
+
+void TestVelkctl::scenario_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("extended");
+    QTest::addColumn<QString>("errorText");
+
+    QTest::newRow("echo") << "echo"
+                          << QStringList{"--code", "3", "--index", "0x1", "--data", "1,2,7F,80"}
+                          << 0 << true << "" << QString::fromUtf8("Ошибок нет.");
+    QTest::newRow("extended answer")
+        << "extended=10" << QStringList{"--code", "3"} << 0 << true
+        << "80 81 82 83 84 85 86 87 88 89" << QString::fromUtf8("Ошибок нет.");
+    QTest::newRow("extended request echoed")
+        << "echo" << QStringList{"--code", "3", "--ef", "--wts", "--ext", "41,42,0x43"} << 0 << true
+        << "41 42 43" << QString::fromUtf8("Ошибок нет.");
+    QTest::newRow("silent") << "silent" << QStringList{"--code", "3", "--timeout", "30"} << 5
+                            << false << ""
+                            << QString::fromUtf8("Ошибка приёма блока данных (тайм-аут).");
+    QTest::newRow("bad CRC") << "bad-crc" << QStringList{"--code", "3"} << 6 << false << ""
+                             << QString::fromUtf8("Ошибка распаковки принятого блока данных.");
+}
+
+void TestVelkctl::scenario() {
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(bool, answered);
+    QFETCH(QString, extended);
+    QFETCH(QString, errorText);
+
+    Sim sim(201, scenario);
+    QVERIFY(sim.ready);
+    const Run run = velkctl(QStringList{"--port", sim.port, "--address", "5", "--json"} + args);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.lines().size(), 1);
+    const QJsonObject o = json(run.lines().first());
+    QCOMPARE(o["type"].toString(), QString("exchange"));
+    QCOMPARE(o["seq"].toInt(), 1);
+    QCOMPARE(o["port"].toString(), sim.port);
+    QCOMPARE(o["error_code"].toInt(), exitCode);
+    QCOMPARE(o["error_text"].toString(), errorText);
+    QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")
+                .match(o["time"].toString())
+                .hasMatch());
+    QVERIFY(o["response_ms"].toDouble() > 0);
+    // The packets: 6-byte address block starting with its header, 12-byte data block.
+    const QStringList txAddress = o["tx_address"].toString().split(' ');
+    QCOMPARE(txAddress.size(), 6);
+    QCOMPARE(txAddress[1], QString("5"));
+    QCOMPARE(byteCount(o["tx_data"].toString()), 12);
+    QCOMPARE(o["tx_data"].toString().split(' ')[1], QString("1F")); // default ao
+    // Bad CRC: the broken block is still shown as received.
+    QCOMPARE(byteCount(o["rx_data"].toString()), exitCode == 5 ? 0 : 12);
+    QCOMPARE(o["extended"].toString(), extended);
+    QCOMPARE(o["extended_count"].toInt(), byteCount(extended));
+    QCOMPARE(o["answer"].isObject(), answered);
+    if (!answered) {
+        return;
+    }
+    const QJsonObject a = o["answer"].toObject();
+    QCOMPARE(a["ao"].toString(), QString("5")); // the slave names itself
+    QCOMPARE(a["code"].toString(), QString("3"));
+    QCOMPARE(a["csBit"].toInt(), 1);
+    QCOMPARE(a["errBit"].toInt(), 0);
+    QCOMPARE(a["efBit"].toInt(), extended.isEmpty() ? 0 : 1);
+    if (extended.isEmpty()) {
+        QCOMPARE(a["index"].toString(), QString("1"));
+        QCOMPARE(a["data_2"].toString(), QString("7F"));
+        QCOMPARE(a["data_3"].toString(), QString("80"));
+    } else {
+        QCOMPARE(a["data_0"].toString(), QString::number(byteCount(extended), 16).toUpper());
+        QCOMPARE(a["data_1"].toString(), QString("0"));
+    }
+}
+
+void TestVelkctl::registersWriteThenRead() {
+    Sim sim(202, "registers");
+    QVERIFY(sim.ready);
+    const QStringList common{"--port", sim.port, "--address", "5", "--code", "10", "--index", "2"};
+
+    const Run write =
+        velkctl(common + QStringList{"--wts", "--value", "-0.25", "--type", "REAL32FIX"});
+    QCOMPARE(write.exitCode, 0);
+    QVERIFY2(write.out.contains("Tx data:") && write.out.contains(QString::fromUtf8("Ошибок нет.")),
+             qPrintable(write.out));
+
+    const Run read = velkctl(common + QStringList{"--csv", "--rx-type", "REAL32FIX"});
+    QCOMPARE(read.exitCode, 0);
+    const QStringList lines = read.lines();
+    QCOMPARE(lines.size(), 2);
+    const QStringList header = lines[0].split(',');
+    const QStringList row = lines[1].split(',');
+    QCOMPARE(row.size(), header.size());
+    auto field = [&](const char* name) {
+        const int i = int(header.indexOf(name));
+        return i < 0 ? QString("<no column %1>").arg(name) : row[i];
+    };
+    QCOMPARE(field("seq"), QString("1"));
+    QCOMPARE(field("port"), sim.port);
+    QCOMPARE(field("error_code"), QString("0"));
+    QCOMPARE(field("code"), QString("10"));
+    QCOMPARE(field("index"), QString("2"));
+    QCOMPARE(field("wtsBit"), QString("0"));
+    QCOMPARE(field("csBit"), QString("1"));
+    QCOMPARE(field("data_0"), QString("E7"));
+    QCOMPARE(field("data_1"), QString("FF"));
+    QCOMPARE(field("data_2"), QString("FF"));
+    QCOMPARE(field("data_3"), QString("2"));
+    QCOMPARE(field("value_type"), QString("REAL32FIX"));
+    QCOMPARE(field("value"), QString("-0.25"));
+    QCOMPARE(byteCount(field("rx_data")), 12);
+}
+
+void TestVelkctl::cyclicRunSummary() {
+    Sim sim(203, "echo");
+    QVERIFY(sim.ready);
+    const Run run =
+        velkctl({"--port", sim.port, "--address", "5", "--cycle", "5", "--count", "4", "--json"});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.lines();
+    QCOMPARE(lines.size(), 5);
+    for (int i = 0; i < 4; ++i) {
+        const QJsonObject o = json(lines[i]);
+        QCOMPARE(o["type"].toString(), QString("exchange"));
+        QCOMPARE(o["seq"].toInt(), i + 1);
+        QCOMPARE(o["error_code"].toInt(), 0);
+    }
+    const QJsonObject s = json(lines[4]);
+    QCOMPARE(s["type"].toString(), QString("summary"));
+    QCOMPARE(s["requests"].toInt(), 4);
+    QCOMPARE(s["answers_ok"].toInt(), 4);
+    QCOMPARE(s["errors"].toInt(), 0);
+    QVERIFY(s["errors_by_code"].toObject().isEmpty());
+    const QJsonObject t = s["response_ms"].toObject();
+    QVERIFY(t["min"].toDouble() > 0);
+    QVERIFY(t["min"].toDouble() <= t["median"].toDouble());
+    QVERIFY(t["median"].toDouble() <= t["p99"].toDouble());
+    QVERIFY(t["p99"].toDouble() <= t["max"].toDouble());
+}
+
+void TestVelkctl::cyclicRunErrorsAndQuiet() {
+    Sim sim(204, "silent");
+    QVERIFY(sim.ready);
+    const Run run = velkctl({"--port", sim.port, "--address", "5", "--cycle", "1", "--count", "3",
+                             "--timeout", "20", "--quiet"});
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.out.startsWith("Summary: 3 requests, 0 answers OK, 3 errors\n"),
+             qPrintable(run.out));
+    QVERIFY(
+        run.out.contains(QString::fromUtf8("code 5: 3 (Ошибка приёма блока данных (тайм-аут).)")));
+    QVERIFY(!run.out.contains("#1")); // nothing per exchange
+}
+
+void TestVelkctl::interruptEndsCyclicRun() {
+    Sim sim(205, "echo");
+    QVERIFY(sim.ready);
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"),
+            {"--port", sim.port, "--address", "5", "--cycle", "20", "--json"});
+    QByteArray out;
+    // Let a few exchanges pass, then interrupt as Ctrl-C would.
+    while (out.count('\n') < 3 && p.waitForReadyRead(10000)) {
+        out += p.readAllStandardOutput();
+    }
+    QVERIFY2(out.count('\n') >= 3, out.constData());
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    out += p.readAllStandardOutput();
+    const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    const QJsonObject s = json(lines.last());
+    QCOMPARE(s["type"].toString(), QString("summary"));
+    // Every exchange that started was finished and counted.
+    QCOMPARE(s["requests"].toInt(), int(lines.size()) - 1);
+    QCOMPARE(s["answers_ok"].toInt(), int(lines.size()) - 1);
+    QCOMPARE(json(lines[lines.size() - 2])["seq"].toInt(), int(lines.size()) - 1);
+}
+
+void TestVelkctl::usageError_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no options") << QStringList{};
+    QTest::newRow("unknown option") << QStringList{"--port", "COM1", "--address", "1", "--nope"};
+    QTest::newRow("byte above FF")
+        << QStringList{"--port", "COM1", "--address", "1", "--code", "1FF"};
+    QTest::newRow("address above 7F") << QStringList{"--port", "COM1", "--address", "0x80"};
+    QTest::newRow("missing argument") << QStringList{"--address", "1", "--port"};
+}
+
+void TestVelkctl::usageError() {
+    QFETCH(QStringList, args);
+    const Run run = velkctl(args);
+    QCOMPARE(run.exitCode, 64);
+    QVERIFY(run.out.isEmpty());
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("velkctl: "), qPrintable(lines[0]));
+    QCOMPARE(lines[1], QString("Try 'velkctl --help'."));
+}
+
+void TestVelkctl::portCannotOpen_data() {
+    QTest::addColumn<QString>("port");
+    QTest::newRow("no link, no device") << "COM250";
+    QTest::newRow("missing device path") << QDir::temp().filePath("velkctl-no-such-tty");
+}
+
+void TestVelkctl::portCannotOpen() {
+    QFETCH(QString, port);
+    const Run run = velkctl({"--port", port, "--address", "1"});
+    QCOMPARE(run.exitCode, 74);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith("velkctl: cannot open port " + port), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+}
+
+QTEST_GUILESS_MAIN(TestVelkctl)
+#include "tst_velkctl.moc"

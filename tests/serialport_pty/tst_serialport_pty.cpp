@@ -1,0 +1,266 @@
+#include "PortTestClient.h"
+#include "SerialPort.h"
+#include "Sleep.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+using Bytes = std::vector<unsigned char>;
+
+// The kernel's "free baud rate" code (BOTHER), not exported by <termios.h>.
+constexpr unsigned freeBaudRate = 0010000;
+
+// A pseudo-terminal whose master side the test holds; the port opens the
+// slave side by its path, as it would open a real tty.
+class Pty {
+public:
+    Pty() {
+        int slave = -1;
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = name;
+            termios raw{};
+            tcgetattr(slave, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(slave, TCSANOW, &raw);
+            ::close(slave);
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~Pty() { closeMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    bool ok() const { return master >= 0 && !path.empty(); }
+    void closeMaster() {
+        if (master >= 0) {
+            ::close(master);
+            master = -1;
+        }
+    }
+    bool send(const Bytes& bytes) const {
+        return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // What the port has sent, waiting up to timeoutMs for count bytes.
+    Bytes receive(std::size_t count, int timeoutMs) const {
+        Bytes bytes;
+        for (int waited = 0; bytes.size() < count && waited < timeoutMs; waited += 5) {
+            pollfd fd{master, POLLIN, 0};
+            if (poll(&fd, 1, 5) > 0 && (fd.revents & POLLIN) != 0) {
+                unsigned char buffer[512];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n > 0) {
+                    bytes.insert(bytes.end(), buffer, buffer + n);
+                }
+            }
+        }
+        return bytes;
+    }
+
+    int master = -1;
+    std::string path;
+};
+
+Bytes everyByte() {
+    Bytes bytes(256);
+    for (unsigned i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(255 - i);
+    }
+    return bytes;
+}
+
+DataBlock<unsigned char> blockOf(const Bytes& bytes) {
+    DataBlock<unsigned char> block;
+    for (unsigned char b : bytes) {
+        block.append(b);
+    }
+    return block;
+}
+
+Bytes bytesOf(const DataBlock<unsigned char>& block) {
+    return Bytes(block.data(), block.data() + block.size());
+}
+} // namespace
+
+class TestSerialPortPty : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bytesGoOutAndComeIn_data();
+    void bytesGoOutAndComeIn();
+    void openFails_data();
+    void openFails();
+    void secondOpenIsRefused();
+    void hangUpEndsReception();
+    void closeEndsBlockedRead();
+};
+
+void TestSerialPortPty::bytesGoOutAndComeIn_data() {
+    QTest::addColumn<unsigned>("baud");
+    QTest::addColumn<unsigned>("speedFlag");
+    QTest::newRow("115200") << 115200u << unsigned(B115200);
+    QTest::newRow("500000") << 500000u << unsigned(B500000);
+    QTest::newRow("1000000") << 1000000u << unsigned(B1000000);
+    // Any other rate goes through the kernel's free baud rate setting.
+    QTest::newRow("250000") << 250000u << freeBaudRate;
+}
+
+void TestSerialPortPty::bytesGoOutAndComeIn() {
+    QFETCH(unsigned, baud);
+    QFETCH(unsigned, speedFlag);
+    Pty pty;
+    QVERIFY(pty.ok());
+    PortTestClient client;
+    SerialPort port;
+    QVERIFY(port.open(pty.path, baud));
+    QVERIFY(port.isOpen());
+
+    // The line as the port left it: raw 8N1 at the rate, no flow control.
+    // (Root may open an exclusive tty; as another user the check is skipped.)
+    const int probe = ::open(pty.path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(probe >= 0 || geteuid() != 0);
+    if (probe >= 0) {
+        termios line{};
+        QCOMPARE(tcgetattr(probe, &line), 0);
+        ::close(probe);
+        QCOMPARE(unsigned(cfgetospeed(&line)), speedFlag);
+        QCOMPARE(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+        QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
+        QCOMPARE(line.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    }
+
+    const Bytes sent = everyByte();
+    DataBlock<unsigned char> block = blockOf(sent);
+    QVERIFY(port.startTransmit(&block, &client));
+    QVERIFY(client.txDone.waitFor(10000));
+    QCOMPARE(port.error(), 0);
+    QCOMPARE(pty.receive(sent.size(), 5000), sent);
+
+    const Bytes answer = {0xC1, 0x00, 0x7F, 0x80, 0xFF, 0x0D, 0x0A, 0x11, 0x13};
+    client.keepReceiving = [&answer](int n) { return n < static_cast<int>(answer.size()); };
+    DataBlock<unsigned char> destination;
+    QVERIFY(port.startReceive(&destination, 1, 2000, &client));
+    QVERIFY(pty.send(answer));
+    QVERIFY(client.rxDone.waitFor(10000));
+    QCOMPARE(port.error(), 0);
+    QCOMPARE(bytesOf(destination), answer);
+    QCOMPARE(client.txCompletes.load(), 1);
+    QCOMPARE(client.rxCompletes.load(), 1);
+}
+
+void TestSerialPortPty::openFails_data() {
+    QTest::addColumn<QString>("what");
+    QTest::newRow("missing path") << "missing";
+    QTest::newRow("regular file") << "file";
+    QTest::newRow("directory") << "directory";
+    QTest::newRow("baud rate 0") << "baud0";
+    QTest::newRow("unknown COM name") << "name";
+}
+
+void TestSerialPortPty::openFails() {
+    QFETCH(QString, what);
+    QTemporaryDir folder;
+    Pty pty;
+    QVERIFY(pty.ok());
+    std::string path = pty.path;
+    unsigned baud = 115200;
+    if (what == "missing") {
+        path = folder.path().toStdString() + "/ttyNone";
+    } else if (what == "file") {
+        path = folder.path().toStdString() + "/plain";
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    } else if (what == "directory") {
+        path = folder.path().toStdString();
+    } else if (what == "baud0") {
+        baud = 0;
+    } else {
+        path = "COM254";
+    }
+    PortTestClient client;
+    SerialPort port;
+    QVERIFY(!port.open(path, baud));
+    QVERIFY(!port.isOpen());
+    DataBlock<unsigned char> block = blockOf({1, 2});
+    QVERIFY(!port.startTransmit(&block, &client));
+
+    // A failed open holds nothing: the pty can be opened right after.
+    if (what == "baud0") {
+        SerialPort again;
+        QVERIFY(again.open(pty.path, 115200));
+    }
+}
+
+void TestSerialPortPty::secondOpenIsRefused() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    PortTestClient client;
+    SerialPort first;
+    QVERIFY(first.open(pty.path, 115200));
+    {
+        SerialPort second;
+        QVERIFY(!second.open(pty.path, 115200));
+        QVERIFY(!second.isOpen());
+    }
+    // The refused open disturbed nothing.
+    DataBlock<unsigned char> block = blockOf({0x55, 0xAA});
+    QVERIFY(first.startTransmit(&block, &client));
+    QVERIFY(client.txDone.waitFor(5000));
+    QCOMPARE(first.error(), 0);
+    QCOMPARE(pty.receive(2, 5000), (Bytes{0x55, 0xAA}));
+
+    first.close();
+    SerialPort third;
+    QVERIFY(third.open(pty.path, 115200));
+}
+
+void TestSerialPortPty::hangUpEndsReception() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    PortTestClient client;
+    SerialPort port;
+    QVERIFY(port.open(pty.path, 115200));
+    client.keepReceiving = [](int) { return true; };
+    DataBlock<unsigned char> destination;
+    QVERIFY(port.startReceive(&destination, 1, 60000, &client));
+    QVERIFY(pty.send({0x01, 0x02}));
+    QTRY_COMPARE(client.rxProcesses.load(), 2);
+
+    // The other side goes away: the blocked read ends as incomplete, long
+    // before its time-out.
+    pty.closeMaster();
+    QVERIFY(client.rxDone.waitFor(10000));
+    QCOMPARE(port.error(), 2);
+    QCOMPARE(bytesOf(destination), (Bytes{0x01, 0x02}));
+    QCOMPARE(client.rxCompletes.load(), 1);
+    QVERIFY(!port.isBusy());
+}
+
+void TestSerialPortPty::closeEndsBlockedRead() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    PortTestClient client;
+    SerialPort port;
+    QVERIFY(port.open(pty.path, 115200));
+    DataBlock<unsigned char> destination;
+    QVERIFY(port.startReceive(&destination, 1, 60000, &client));
+    sleepMs(20);
+    port.close();
+    QCOMPARE(client.rxCompletes.load(), 1);
+    QCOMPARE(port.error(), 2);
+    QVERIFY(!port.isOpen());
+    SerialPort again;
+    QVERIFY(again.open(pty.path, 115200));
+}
+
+QTEST_APPLESS_MAIN(TestSerialPortPty)
+#include "tst_serialport_pty.moc"

@@ -266,6 +266,14 @@ void TestKeyboard::dialogTakesFrameSize() {
         QVERIFY(kb->isModal());
         QCOMPARE(kb->windowTitle(), QStringLiteral(" "));
         QCOMPARE(kb->size(), kb->keyboardFrame.size());
+        QVERIFY(kb->enterButton.icon().availableSizes().contains(QSize(48, 48)));
+        QCOMPARE(kb->enterButton.iconSize(), QSize(48, 48));
+    }
+    // The images come with the keyboard library alone.
+    FullsizeKeyboard* f = FullsizeKeyboard::instance();
+    for (QPushButton* arrow : {&f->leftButton, &f->rightButton}) {
+        QVERIFY(arrow->icon().availableSizes().contains(QSize(32, 32)));
+        QCOMPARE(arrow->iconSize(), QSize(32, 32));
     }
 }
 

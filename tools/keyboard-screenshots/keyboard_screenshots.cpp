@@ -1,28 +1,16 @@
 // Renders both on-screen keyboards with the program's style, font and style
 // sheet, and writes numeric-keyboard.png and fullsize-keyboard.png.
 // Usage: keyboard-screenshots <output folder>
+#include "ApplicationLook.h"
 #include "FullsizeKeyboard.h"
 #include "NumericKeyboard.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFont>
-#include <QStyleFactory>
 #include <QTextStream>
 
 namespace {
-
-// The application style sheet of the program.
-const char* const AppStyleSheet =
-    "QScrollBar:vertical { border: 1px solid Grey; width: 40px; margin: 41px 0 41px 0px; } "
-    "QScrollBar::handle:vertical { background: Gainsboro; min-height: 40px; } "
-    "QScrollBar::add-line:vertical { border: none; background: Grey; height: 40px; "
-    "subcontrol-position: bottom; subcontrol-origin: margin; } QScrollBar::sub-line:vertical { "
-    "border: none; background: Grey; height: 40px; subcontrol-position: top; subcontrol-origin: "
-    "margin; }QScrollBar::up-arrow:vertical, QScrollBar::down-arrow:vertical { border: 2px solid "
-    "#198C19; width: 5px; height: 5px; background: White; } QScrollBar::add-page:vertical, "
-    "QScrollBar::sub-page:vertical { background: White; } QTabBar::tab { width: 0; height: 0; "
-    "border-style: none; } QTabWidget::pane { border-style: none; } ";
 
 bool grabTo(IKeyboard* keyboard, const QString& path) {
     keyboard->adjustSize();
@@ -43,12 +31,11 @@ int main(int argc, char** argv) {
         err << "keyboard-screenshots: cannot create " << out.absolutePath() << "\n";
         return 1;
     }
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
+    // The program's look: Windows style, its bold 11-point font, its style sheet.
     QFont font = QApplication::font();
     font.setPointSize(11);
     font.setBold(true);
-    QApplication::setFont(font);
-    app.setStyleSheet(QLatin1String(AppStyleSheet));
+    applyApplicationLook(font);
 
     NumericKeyboard* numeric = NumericKeyboard::instance();
     numeric->showKeyboardFor(QStringLiteral("12.5"),

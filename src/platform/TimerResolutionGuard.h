@@ -6,8 +6,9 @@
 // switch; the guard keeps its place in the serial port's lifecycle.
 class TimerResolutionGuard {
 public:
-    TimerResolutionGuard() = default;
-    ~TimerResolutionGuard() = default;
+    // Written out (not defaulted) so the guard is a real lifetime object.
+    TimerResolutionGuard() {}
+    ~TimerResolutionGuard() {}
     TimerResolutionGuard(const TimerResolutionGuard&) = delete;
     TimerResolutionGuard& operator=(const TimerResolutionGuard&) = delete;
 };

@@ -38,6 +38,13 @@ speed_t standardSpeed(unsigned baudRate) {
     }
 }
 
+// The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal
+// whose other side stays open would refuse every later open without this.
+void closeExclusive(int handle) {
+    ioctl(handle, TIOCNXCL);
+    ::close(handle);
+}
+
 void pause100us() {
     const timespec t{0, 100000};
     nanosleep(&t, nullptr);
@@ -62,7 +69,7 @@ bool PosixSerialDevice::open(const std::string& path) {
     }
     const int events = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (events < 0) {
-        ::close(handle);
+        closeExclusive(handle);
         return false;
     }
     serial_rs485 rs485Settings{};
@@ -71,7 +78,7 @@ bool PosixSerialDevice::open(const std::string& path) {
     // Opening raises RTS and DTR; both stay low until a transmission.
     if (!modemLines(handle, TIOCMBIC, rs485 ? TIOCM_DTR : TIOCM_RTS | TIOCM_DTR)) {
         ::close(events);
-        ::close(handle);
+        closeExclusive(handle);
         return false;
     }
     fd = handle;
@@ -84,7 +91,7 @@ bool PosixSerialDevice::open(const std::string& path) {
 
 void PosixSerialDevice::close() {
     if (fd >= 0) {
-        ::close(fd);
+        closeExclusive(fd);
         fd = -1;
     }
     if (wakeFd >= 0) {

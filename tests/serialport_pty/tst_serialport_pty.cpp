@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -219,6 +220,14 @@ void TestSerialPortPty::secondOpenIsRefused() {
     QCOMPARE(pty.receive(2, 5000), (Bytes{0x55, 0xAA}));
 
     first.close();
+    // Closing gives the tty back with its exclusive flag cleared; otherwise
+    // every later open by a user other than root fails while the other side lives.
+    const int probe = ::open(pty.path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(probe >= 0);
+    int exclusive = -1;
+    QCOMPARE(ioctl(probe, TIOCGEXCL, &exclusive), 0);
+    ::close(probe);
+    QCOMPARE(exclusive, 0);
     SerialPort third;
     QVERIFY(third.open(pty.path, 115200));
 }

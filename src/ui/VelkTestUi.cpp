@@ -180,17 +180,17 @@ VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots&
 }
 
 VelkTestUi::~VelkTestUi() {
-    // The children outlive this part of the object: their last signals (the
-    // list's model empties itself) must not reach it.
-    for (QObject* child : findChildren<QObject*>()) {
-        disconnect(child, nullptr, this, nullptr);
-    }
     cyclicSendThread.stop(threadTimeoutMs);
     singleSendThread.stop(threadTimeoutMs);
     // A dialog destroyed without its window being closed still owns a session
     // with an open port and two running threads.
     delete ownSession;
     ownSession = nullptr;
+    // The children outlive this part of the object: their last signals (the
+    // list's model empties itself) must not reach it.
+    for (QObject* child : findChildren<QObject*>()) {
+        disconnect(child, nullptr, this, nullptr);
+    }
 }
 
 void VelkTestUi::keyPressEvent(QKeyEvent* e) {

@@ -449,6 +449,23 @@ private slots:
         QCOMPARE(threadCount(), threadsBefore);
     }
 
+    // A dialog that is destroyed without its window being closed (an embedding
+    // program's choice) still gives its port and threads back.
+    void destroyingWithoutClosingReleasesThePort() {
+        Simulator sim(15, "echo");
+        const QString device = QFileInfo(portsFolder() + "/COM15").symLinkTarget();
+        const int threadsBefore = threadCount();
+        dialog = makeDialog();
+        composeRequest();
+        widget<QGroupBox>(d(), "cyclicSendGroupBox")->setChecked(true);
+        QTest::mouseClick(widget<QPushButton>(d(), "sendButton"), Qt::LeftButton);
+        QTRY_VERIFY(sim.requests() >= 2);
+        QVERIFY(deviceOpen(device));
+        dialog.reset();
+        QVERIFY(!deviceOpen(device));
+        QCOMPARE(threadCount(), threadsBefore);
+    }
+
     void externalSessionLocksThePort() {
         Simulator sim(13, "echo");
         PtyPort other(14);

@@ -23,18 +23,20 @@ public:
     }
 
     bool afterPack(DataBlock<unsigned char>& block, unsigned& position, const Kernel&) override {
+        // Every index from startPosition + N up to position - 1 must lie inside the block;
+        // the bytes before the first one outside are still rewritten, as in a plain loop.
+        const unsigned first = startPosition + N;
+        const unsigned stop = position < block.size() ? position : block.size();
+        unsigned char* bytes = block.data();
         unsigned char m = 0;
-        unsigned j = 0;
-        for (unsigned i = startPosition + N; i < position; ++i, ++j) {
-            if (i >= block.size()) {
-                return false;
+        for (unsigned i = first, j = 0; i < stop; ++i, ++j) {
+            if (j < 8) {
+                m |= static_cast<unsigned char>((bytes[i] >> 7) << j);
             }
-            if (block[i] & 0x80u) {
-                if (j < 8) {
-                    m |= static_cast<unsigned char>(1u << j);
-                }
-                block[i] &= 0x7Fu;
-            }
+            bytes[i] &= 0x7Fu;
+        }
+        if (position > block.size() && position > first) {
+            return false;
         }
         block[position] = m;
         ++position;
@@ -49,22 +51,17 @@ public:
             return false;
         }
         const unsigned end = position + total - trailerSize(); // index of the MSB byte
-        const unsigned char m = block[end];
+        const unsigned char m = block[end];                    // 0 outside the block
+        const unsigned from = position + this->headerSize();
         const unsigned covered = position + N;
-        unsigned j = 0;
-        for (unsigned i = position + this->headerSize(); i < end; ++i) {
-            if (i >= block.size()) {
-                return false;
-            }
-            if (i >= covered) {
-                const bool bit = j < 8 && ((m >> j) & 1u) != 0;
-                if (bit) {
-                    block[i] |= 0x80u;
-                } else {
-                    block[i] &= 0x7Fu;
-                }
-                ++j;
-            }
+        const unsigned stop = end < block.size() ? end : block.size();
+        unsigned char* bytes = block.data();
+        for (unsigned i = from > covered ? from : covered, j = 0; i < stop; ++i, ++j) {
+            const unsigned bit = j < 8 ? (m >> j) & 1u : 0u;
+            bytes[i] = static_cast<unsigned char>((bytes[i] & 0x7Fu) | (bit << 7));
+        }
+        if (end > block.size() && end > from) {
+            return false;
         }
         position += this->headerSize();
         return true;

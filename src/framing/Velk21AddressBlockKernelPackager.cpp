@@ -15,18 +15,15 @@ bool Velk21AddressBlockKernelPackager::pack(DataBlock<unsigned char>& block, uns
         (a.address_4 & 0x80u)) {
         return false;
     }
-    unsigned char header = 0x80u;
-    if (kernel.subLBit()) {
-        header |= 0x20u;
-    }
-    if (kernel.timeBit) {
-        header |= 0x08u;
-    }
-    block[position++] = header;
-    block[position++] = a.address_1;
-    block[position++] = a.address_2;
-    block[position++] = a.address_3;
-    block[position++] = a.address_4;
+    const unsigned header =
+        0x80u | (unsigned(kernel.subLBit()) << 5) | (unsigned(kernel.timeBit != 0) << 3);
+    unsigned char* out = block.data() + position;
+    out[0] = static_cast<unsigned char>(header);
+    out[1] = a.address_1;
+    out[2] = a.address_2;
+    out[3] = a.address_3;
+    out[4] = a.address_4;
+    position += kernelSize;
     return true;
 }
 
@@ -40,12 +37,13 @@ bool Velk21AddressBlockKernelPackager::unpack(DataBlock<unsigned char>& block, u
     if ((header & 0xC0u) != 0x80u) {
         return false;
     }
+    const unsigned char* in = block.data() + position;
     kernel.timeBit = (header >> 3) & 0x01u;
-    ++position;
-    kernel.address.address_1 = block[position++];
-    kernel.address.address_2 = block[position++];
-    kernel.address.address_3 = block[position++];
-    kernel.address.address_4 = block[position++];
+    kernel.address.address_1 = in[1];
+    kernel.address.address_2 = in[2];
+    kernel.address.address_3 = in[3];
+    kernel.address.address_4 = in[4];
+    position += kernelSize;
     return true;
 }
 

@@ -16,31 +16,23 @@ bool Velk21DataBlockKernelPackager::pack(DataBlock<unsigned char>& block, unsign
     if (!fits(block, position, kernelSize)) {
         return false;
     }
-    unsigned char header = 0xC0u;
-    if (kernel.subLBit) {
-        header |= 0x20u;
-    }
-    if (kernel.efBit) {
-        header |= 0x10u;
-    }
-    if (kernel.csBit) {
-        header |= 0x04u;
-        if (kernel.errBit) {
-            header |= 0x02u; // the error flag only goes out together with CS
-        }
-    }
-    if (kernel.wtsBit) {
-        header |= 0x01u;
-    }
-    block[position++] = header;
-    block[position++] = kernel.ao;
-    block[position++] = kernel.ntxt;
-    block[position++] = kernel.id.code;
-    block[position++] = kernel.id.index;
-    block[position++] = kernel.status;
-    for (unsigned i = 0; i < 4; ++i) {
-        block[position++] = kernel.data[i];
-    }
+    // The error flag only goes out together with CS.
+    const unsigned cs = kernel.csBit != 0;
+    const unsigned header =
+        0xC0u | (unsigned(kernel.subLBit != 0) << 5) | (unsigned(kernel.efBit != 0) << 4) |
+        (cs << 2) | ((cs & unsigned(kernel.errBit != 0)) << 1) | unsigned(kernel.wtsBit != 0);
+    unsigned char* out = block.data() + position;
+    out[0] = static_cast<unsigned char>(header);
+    out[1] = kernel.ao;
+    out[2] = kernel.ntxt;
+    out[3] = kernel.id.code;
+    out[4] = kernel.id.index;
+    out[5] = kernel.status;
+    out[6] = kernel.data[0];
+    out[7] = kernel.data[1];
+    out[8] = kernel.data[2];
+    out[9] = kernel.data[3];
+    position += kernelSize;
     return true;
 }
 
@@ -54,20 +46,22 @@ bool Velk21DataBlockKernelPackager::unpack(DataBlock<unsigned char>& block, unsi
     if (!fits(block, position, kernelSize)) {
         return false;
     }
+    const unsigned char* in = block.data() + position;
     kernel.wtsBit = header & 0x01u;
     kernel.errBit = (header >> 1) & 0x01u;
     kernel.csBit = (header >> 2) & 0x01u;
     kernel.efBit = (header >> 4) & 0x01u;
     kernel.subLBit = (header >> 5) & 0x01u;
-    ++position;
-    kernel.ao = block[position++];
-    kernel.ntxt = block[position++];
-    kernel.id.code = block[position++];
-    kernel.id.index = block[position++];
-    kernel.status = block[position++];
-    for (unsigned i = 0; i < 4; ++i) {
-        kernel.data[i] = block[position++];
-    }
+    kernel.ao = in[1];
+    kernel.ntxt = in[2];
+    kernel.id.code = in[3];
+    kernel.id.index = in[4];
+    kernel.status = in[5];
+    kernel.data[0] = in[6];
+    kernel.data[1] = in[7];
+    kernel.data[2] = in[8];
+    kernel.data[3] = in[9];
+    position += kernelSize;
     return true;
 }
 

@@ -9,20 +9,14 @@ bool Velk21ExtendedBlockKernelPackager::pack(DataBlock<unsigned char>& block, un
     if (!fits(block, position, kernelSize)) {
         return false;
     }
-    unsigned char header = 0xD8u;
-    if (kernel.subLBit) {
-        header |= 0x20u;
-    }
-    if (kernel.csBit) {
-        header |= 0x04u;
-    }
-    if (kernel.wtsBit) {
-        header |= 0x01u;
-    }
-    block[position++] = header;
+    const unsigned header = 0xD8u | (unsigned(kernel.subLBit != 0) << 5) |
+                            (unsigned(kernel.csBit != 0) << 2) | unsigned(kernel.wtsBit != 0);
+    unsigned char* out = block.data() + position;
+    out[0] = static_cast<unsigned char>(header);
     for (unsigned i = 0; i < 7; ++i) {
-        block[position++] = kernel.data[i];
+        out[1 + i] = kernel.data[i];
     }
+    position += kernelSize;
     return true;
 }
 
@@ -36,13 +30,14 @@ bool Velk21ExtendedBlockKernelPackager::unpack(DataBlock<unsigned char>& block, 
     if (!fits(block, position, kernelSize)) {
         return false;
     }
+    const unsigned char* in = block.data() + position;
     kernel.subLBit = (header >> 5) & 0x01u;
     kernel.csBit = (header >> 2) & 0x01u;
     kernel.wtsBit = header & 0x01u;
-    ++position;
     for (unsigned i = 0; i < 7; ++i) {
-        kernel.data[i] = block[position++];
+        kernel.data[i] = in[1 + i];
     }
+    position += kernelSize;
     return true;
 }
 

@@ -318,6 +318,7 @@ private slots:
     void crcRegister_data();
     void crcRegister();
     void crcTablesMatchBitwiseStep();
+    void crcOverAnyLengthMatchesBitwise();
 
     void dataExamples_data();
     void dataExamples() { runExample<Velk21DataBlockKernel>(); }
@@ -373,6 +374,19 @@ void TestPackagers::crcTablesMatchBitwiseStep() {
             if (crcStep(b, r) != crcStepBitwise(b, r)) {
                 QFAIL(qPrintable(QString("register %1, byte %2").arg(reg).arg(byte)));
             }
+        }
+    }
+}
+
+void TestPackagers::crcOverAnyLengthMatchesBitwise() {
+    std::mt19937 random(12345);
+    for (unsigned length = 0; length <= 40; ++length) {
+        for (int n = 0; n < 50; ++n) {
+            Bytes bytes(length);
+            for (unsigned char& b : bytes) {
+                b = static_cast<unsigned char>(random());
+            }
+            QCOMPARE(crc7(bytes.data(), length), referenceCrc(bytes, length));
         }
     }
 }

@@ -49,30 +49,36 @@ constexpr std::array<unsigned char, 256> makeByteTable(unsigned followingZeros) 
     return t;
 }
 
-inline constexpr std::array<unsigned char, 128> registerTable = makeRegisterTable(1);
-inline constexpr std::array<unsigned char, 128> registerTable4 = makeRegisterTable(4);
-inline constexpr std::array<unsigned char, 256> byteTable = makeByteTable(0);
-inline constexpr std::array<unsigned char, 256> byteTable1 = makeByteTable(1);
-inline constexpr std::array<unsigned char, 256> byteTable2 = makeByteTable(2);
-inline constexpr std::array<unsigned char, 256> byteTable3 = makeByteTable(3);
+// registers[k]: the register after k zero bytes; bytes[k]: a byte followed by k zero bytes.
+inline constexpr std::array<std::array<unsigned char, 128>, 5> registers = {
+    makeRegisterTable(0), makeRegisterTable(1), makeRegisterTable(2), makeRegisterTable(3),
+    makeRegisterTable(4)};
+inline constexpr std::array<std::array<unsigned char, 256>, 4> bytes = {
+    makeByteTable(0), makeByteTable(1), makeByteTable(2), makeByteTable(3)};
 } // namespace crc7tables
 
 // Feeds one byte into the register (the same result as crcStepBitwise).
 inline unsigned char crcStep(unsigned char byte, unsigned char reg) {
-    return crc7tables::registerTable[reg & 0x7Fu] ^ crc7tables::byteTable[byte];
+    return crc7tables::registers[1][reg & 0x7Fu] ^ crc7tables::bytes[0][byte];
 }
 
-// The CRC byte over count bytes.
-inline unsigned char crc7(const unsigned char* bytes, unsigned count) {
-    using namespace crc7tables;
+// The CRC byte over count bytes: up to four bytes per dependent lookup.
+inline unsigned char crc7(const unsigned char* message, unsigned count) {
+    using crc7tables::bytes;
+    using crc7tables::registers;
     unsigned char reg = 0;
     unsigned i = 0;
     for (; i + 4 <= count; i += 4) {
-        reg = registerTable4[reg] ^ byteTable3[bytes[i]] ^ byteTable2[bytes[i + 1]] ^
-              byteTable1[bytes[i + 2]] ^ byteTable[bytes[i + 3]];
+        reg = registers[4][reg] ^ bytes[3][message[i]] ^ bytes[2][message[i + 1]] ^
+              bytes[1][message[i + 2]] ^ bytes[0][message[i + 3]];
     }
-    for (; i < count; ++i) {
-        reg = crcStep(bytes[i], reg);
+    const unsigned rest = count - i;
+    if (rest != 0) {
+        unsigned char next = registers[rest][reg];
+        for (unsigned k = 0; k < rest; ++k) {
+            next ^= bytes[rest - 1 - k][message[i + k]];
+        }
+        reg = next;
     }
     return reg;
 }

@@ -82,9 +82,10 @@ public:
 
     // Shrinking only lowers the length; capacity and the bytes beyond stay.
     void resize(unsigned n, const T& fill) {
+        const T value = fill; // fill may refer into the storage that reserve frees
         reserve(n);
         for (unsigned i = length; i < n; ++i) {
-            buffer[i] = fill;
+            buffer[i] = value;
         }
         length = n;
     }

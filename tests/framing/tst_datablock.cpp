@@ -39,6 +39,7 @@ private slots:
     void assignmentCopiesDeeply();
     void clearKeepsStorageForAppending();
     void releaseFreesEverything();
+    void appendOwnByteWhileGrowing();
     void equality_data();
     void equality();
     void randomOperationsMatchModel();
@@ -188,6 +189,15 @@ void TestDataBlock::releaseFreesEverything() {
     block.append(8); // usable again
     QCOMPARE(bytesOf(block), (std::vector<unsigned char>{8}));
     QCOMPARE(block.allocated(), 1u);
+}
+
+// The byte handed in lives in the storage that growing replaces.
+void TestDataBlock::appendOwnByteWhileGrowing() {
+    DataBlock<unsigned char> block = blockOf({0x42, 0x17});
+    QCOMPARE(block.allocated(), 2u);
+    block.append(block[0]);
+    block.resize(6, block[1]);
+    QCOMPARE(bytesOf(block), (std::vector<unsigned char>{0x42, 0x17, 0x42, 0x17, 0x17, 0x17}));
 }
 
 void TestDataBlock::equality_data() {

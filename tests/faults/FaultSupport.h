@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -23,6 +24,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -242,6 +244,78 @@ private:
     std::condition_variable changed;
     bool disarmed = false;
     std::thread worker;
+};
+
+// velk-sim as a child process, started with fork and exec. (QProcess starts
+// children with a raw clone() that ThreadSanitizer's runtime cannot follow.)
+class SimChild {
+public:
+    SimChild() = default;
+    ~SimChild() { stop(SIGTERM); }
+    SimChild(const SimChild&) = delete;
+    SimChild& operator=(const SimChild&) = delete;
+
+    static std::string binary() {
+        const char* dir = std::getenv("VELK_BINARY_DIR");
+        return std::string(dir != nullptr ? dir : ".") + "/tools/velk-sim/velk-sim";
+    }
+
+    // Starts velk-sim --com com with the extra arguments and waits for its
+    // READY line; false when it does not come within 5 s.
+    bool start(int com, std::vector<std::string> extra) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) {
+            return false;
+        }
+        std::vector<std::string> words = {binary(), "--com", std::to_string(com)};
+        words.insert(words.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) {
+            argv.push_back(&w[0]);
+        }
+        argv.push_back(nullptr);
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        if (pid < 0) {
+            ::close(out[0]);
+            return false;
+        }
+        output = out[0];
+        std::string line;
+        while (line.find('\n') == std::string::npos) {
+            pollfd p{output, POLLIN, 0};
+            char buffer[256];
+            ssize_t n = 0;
+            if (::poll(&p, 1, 5000) <= 0 || (n = ::read(output, buffer, sizeof buffer)) <= 0) {
+                return false;
+            }
+            line.append(buffer, static_cast<size_t>(n));
+        }
+        return line.rfind("READY COM" + std::to_string(com) + " ", 0) == 0;
+    }
+
+    // Sends the signal and reaps the child; its exit status (-1 when not running).
+    int stop(int signal) {
+        if (pid <= 0) {
+            return -1;
+        }
+        ::kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        ::close(output);
+        output = -1;
+        return status;
+    }
+
+private:
+    pid_t pid = -1;
+    int output = -1;
 };
 
 struct Outcome {

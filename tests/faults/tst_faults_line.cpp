@@ -8,8 +8,6 @@
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
 
-#include "SimProcess.h"
-
 #include <QtTest>
 
 #include <csignal>
@@ -145,29 +143,27 @@ void TestFaultsLine::deviceVanishesMidAnswer() {
 }
 
 void TestFaultsLine::simulatorKilledThenBack() {
-    SimProcess sim;
-    QString error;
+    SimChild sim;
     // 20 ms between answer bytes: the answer takes about 240 ms.
-    QVERIFY2(sim.start(41, {"--quiet", "--scenario", "slow=20"}, &error), qPrintable(error));
+    QVERIFY(sim.start(41, {"--quiet", "--scenario", "slow=20"}));
     auto session = std::make_unique<Velk21Session>("COM41", 115200);
     QVERIFY(session->isOpen());
     QCOMPARE(exchangeWithin(*session).code, 0);
 
     std::thread killer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
-        ::kill(static_cast<pid_t>(sim.process.processId()), SIGKILL);
+        sim.stop(SIGKILL);
     });
     const Outcome cut = exchangeWithin(*session);
     killer.join();
-    sim.process.waitForFinished(5000);
     QCOMPARE(cut.code, 5);
 
     // Killed, the simulator left its link behind, pointing at nothing.
     const Outcome dead = exchangeWithin(*session, 0, 5000);
     QVERIFY2(dead.code == 4 || dead.code == 5, qPrintable(QString::number(dead.code)));
 
-    SimProcess back;
-    QVERIFY2(back.start(41, {"--quiet"}, &error), qPrintable(error));
+    SimChild back;
+    QVERIFY(back.start(41, {"--quiet"}));
     // The old session still holds the dead line; a new one finds the new line.
     const Outcome stale = exchangeWithin(*session, 0, 5000);
     QVERIFY2(stale.code == 4 || stale.code == 5, qPrintable(QString::number(stale.code)));
@@ -175,6 +171,7 @@ void TestFaultsLine::simulatorKilledThenBack() {
     QVERIFY(session->isOpen());
     QCOMPARE(exchangeWithin(*session).code, 0);
     session.reset();
+    QCOMPARE(back.stop(SIGTERM), 0);
     QCOMPARE(settledThreadCount(baseThreads), baseThreads);
 }
 

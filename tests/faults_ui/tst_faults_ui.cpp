@@ -5,7 +5,6 @@
 
 #include "FaultSupport.h"
 #include "PortNames.h"
-#include "SimProcess.h"
 #include "VelkTestUi.h"
 
 #include <QComboBox>
@@ -76,7 +75,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    SimProcess sim;
+    SimChild sim;
     PortRoots roots;
     int baseThreads = 0;
     int baseFiles = 0;
@@ -84,8 +83,7 @@ private:
 
 void TestFaultsUi::initTestCase() {
     roots = testRoots();
-    QString error;
-    QVERIFY2(sim.start(com, {"--quiet"}, &error), qPrintable(error));
+    QVERIFY(sim.start(com, {"--quiet"}));
     storeCyclicRequest();
     // One dialog first, so that what Qt sets up once (fonts, style, the
     // keyboards) is not counted as left behind.
@@ -157,7 +155,7 @@ void TestFaultsUi::sessionRecreatedWhileSending() {
 }
 
 void TestFaultsUi::cleanupTestCase() {
-    QCOMPARE(sim.stop(), 0);
+    QCOMPARE(sim.stop(SIGTERM), 0);
 }
 
 QTEST_MAIN(TestFaultsUi)

@@ -34,7 +34,6 @@ done
 scripts/setup.sh --fuzz
 if [ ! -f "$build/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS=-Wno-gnu-zero-variadic-macro-arguments \
     -DVELK_SANITIZE=address -DVELK_BUILD_FUZZ=ON -DVELK_BUILD_BENCH=OFF >/dev/null
 fi
 cmake --build "$build" -j2 --target velk-fuzz-seeds "${targets[@]}"

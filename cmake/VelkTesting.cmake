@@ -12,6 +12,7 @@ function(velk_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   set(home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}-home)
   add_test(NAME ${T_NAME}
            COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY

@@ -1,3 +1,4 @@
+#include "BlockBytes.h"
 #include "FakeSerialDevice.h"
 #include "PortTestClient.h"
 #include "SerialPort.h"
@@ -10,7 +11,6 @@
 #include <vector>
 
 namespace {
-using Bytes = std::vector<unsigned char>;
 using Action = FakeSerialDevice::Action;
 
 const char* const fakePath = "/dev/velk-fake0";
@@ -32,18 +32,6 @@ Bytes sequence(unsigned n, unsigned char first = 0x40) {
         bytes[i] = static_cast<unsigned char>(first + i);
     }
     return bytes;
-}
-
-DataBlock<unsigned char> blockOf(const Bytes& bytes) {
-    DataBlock<unsigned char> block;
-    for (unsigned char b : bytes) {
-        block.append(b);
-    }
-    return block;
-}
-
-Bytes bytesOf(const DataBlock<unsigned char>& block) {
-    return Bytes(block.data(), block.data() + block.size());
 }
 
 int indexOf(const std::vector<Action>& actions, Action::Kind kind, bool last = false) {

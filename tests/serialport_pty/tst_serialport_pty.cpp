@@ -1,3 +1,4 @@
+#include "BlockBytes.h"
 #include "PortTestClient.h"
 #include "SerialPort.h"
 #include "Sleep.h"
@@ -14,7 +15,6 @@
 #include <vector>
 
 namespace {
-using Bytes = std::vector<unsigned char>;
 
 // The kernel's "free baud rate" code (BOTHER), not exported by <termios.h>.
 constexpr unsigned freeBaudRate = 0010000;
@@ -78,17 +78,6 @@ Bytes everyByte() {
     return bytes;
 }
 
-DataBlock<unsigned char> blockOf(const Bytes& bytes) {
-    DataBlock<unsigned char> block;
-    for (unsigned char b : bytes) {
-        block.append(b);
-    }
-    return block;
-}
-
-Bytes bytesOf(const DataBlock<unsigned char>& block) {
-    return Bytes(block.data(), block.data() + block.size());
-}
 } // namespace
 
 class TestSerialPortPty : public QObject {

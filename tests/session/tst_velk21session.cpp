@@ -1,6 +1,7 @@
 // Velk21Session against the scriptable fake device: the exact bytes of each
 // request, the reception rules and the result codes.
 
+#include "BlockBytes.h"
 #include "FakeSerialDevice.h"
 #include "Velk21AddressBlockPacketPackager.h"
 #include "Velk21DataBlockPacketPackager.h"
@@ -13,22 +14,9 @@
 #include <memory>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
 Q_DECLARE_METATYPE(Bytes)
 
 namespace {
-
-Bytes toBytes(const DataBlock<unsigned char>& block) {
-    return Bytes(block.data(), block.data() + block.size());
-}
-
-DataBlock<unsigned char> toBlock(const Bytes& bytes) {
-    DataBlock<unsigned char> block;
-    for (unsigned char b : bytes) {
-        block.append(b);
-    }
-    return block;
-}
 
 Bytes packAddress(const Velk21AddressBlockKernel& address) {
     Velk21AddressBlockPacketPackager packager;
@@ -36,7 +24,7 @@ Bytes packAddress(const Velk21AddressBlockKernel& address) {
     block.resize(packager.size(address), 0);
     unsigned position = 0;
     packager.pack(block, position, address);
-    return toBytes(block);
+    return bytesOf(block);
 }
 
 Bytes packData(const Velk21DataBlockKernel& data) {
@@ -45,7 +33,7 @@ Bytes packData(const Velk21DataBlockKernel& data) {
     block.resize(packager.size(data), 0);
     unsigned position = 0;
     packager.pack(block, position, data);
-    return toBytes(block);
+    return bytesOf(block);
 }
 
 Bytes packExtended(unsigned char wts, unsigned char cs, unsigned char subL, const Bytes& seven) {
@@ -58,7 +46,7 @@ Bytes packExtended(unsigned char wts, unsigned char cs, unsigned char subL, cons
     block.resize(packager.size(kernel), 0);
     unsigned position = 0;
     packager.pack(block, position, kernel);
-    return toBytes(block);
+    return bytesOf(block);
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -151,7 +139,7 @@ void TestVelk21Session::requestOnTheWire() {
     Velk21DataBlockKernel request(Velk21ParameterId(0x10, 0x01), 0x05, 0, 0, wts, cs, 0, ef, 0);
     Velk21DataBlockKernel sent = request;
     sent.csBit = 0;
-    DataBlock<unsigned char> extendedData = toBlock(extended);
+    DataBlock<unsigned char> extendedData = blockOf(extended);
     int error = -1;
     QVERIFY(rig.session->exchange(someAddress, request, extendedData, 0, 150, &error));
     QCOMPARE(error, 0);
@@ -228,23 +216,23 @@ void TestVelk21Session::answers() {
         rig.fake->queueReply(reply);
     }
     Velk21DataBlockKernel data(Velk21ParameterId(0x10, 0x02), 0x05, 0, 0, 0, 0, 0, 0, 0);
-    DataBlock<unsigned char> extendedData = toBlock({0xEE});
-    DataBlock<unsigned char> packet = toBlock({0xDD, 0xDD});
+    DataBlock<unsigned char> extendedData = blockOf({0xEE});
+    DataBlock<unsigned char> packet = blockOf({0xDD, 0xDD});
     int error = -1;
     const bool ok =
         rig.session->exchange(someAddress, data, extendedData, maxRestarts, 30, &error, &packet);
     QCOMPARE(error, expectedError);
     QCOMPARE(ok, expectedError == 0);
-    QCOMPARE(toBytes(packet), expectedPacket);
+    QCOMPARE(bytesOf(packet), expectedPacket);
     if (expectedError == 0 || expectedError >= 7) {
         // The answer record is decoded, bit 7 restored.
         QCOMPARE(data.csBit, (unsigned char)1);
         QCOMPARE(data.status, (unsigned char)0x81);
         QCOMPARE(data.data[2], (unsigned char)0xA5);
-        QCOMPARE(toBytes(extendedData), expectedExtended);
+        QCOMPARE(bytesOf(extendedData), expectedExtended);
     } else {
         QCOMPARE(data.csBit, (unsigned char)0);
-        QCOMPARE(toBytes(extendedData), Bytes{0xEE});
+        QCOMPARE(bytesOf(extendedData), Bytes{0xEE});
     }
 }
 
@@ -257,14 +245,14 @@ void TestVelk21Session::failedAnswerLeavesTheRequest() {
     Velk21DataBlockKernel data(Velk21ParameterId(0x22, 0x03), 0x05, 0x06, 0x07, 1, 1, 0, 1, 0);
     Velk21DataBlockKernel expected = data;
     expected.csBit = 0;
-    DataBlock<unsigned char> extendedData = toBlock({1, 2, 3});
+    DataBlock<unsigned char> extendedData = blockOf({1, 2, 3});
     DataBlock<unsigned char> packet;
     int error = -1;
     QVERIFY(!rig.session->exchange(someAddress, data, extendedData, 0, 30, &error, &packet));
     QCOMPARE(error, 6);
     QVERIFY(data == expected);
-    QCOMPARE(toBytes(extendedData), Bytes({1, 2, 3}));
-    QCOMPARE(toBytes(packet), broken); // as received, not rewritten
+    QCOMPARE(bytesOf(extendedData), Bytes({1, 2, 3}));
+    QCOMPARE(bytesOf(packet), broken); // as received, not rewritten
 }
 
 void TestVelk21Session::portThatFailedToOpen() {
@@ -275,7 +263,7 @@ void TestVelk21Session::portThatFailedToOpen() {
     for (int i = 0; i < 2; ++i) {
         Velk21DataBlockKernel data;
         DataBlock<unsigned char> extendedData;
-        DataBlock<unsigned char> packet = toBlock({1});
+        DataBlock<unsigned char> packet = blockOf({1});
         int error = -1;
         QVERIFY(!rig.session->exchange(someAddress, data, extendedData, 0, 30, &error, &packet));
         QCOMPARE(error, 4);

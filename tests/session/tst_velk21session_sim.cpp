@@ -1,6 +1,7 @@
 // Velk21Session against velk-sim over a pseudo-terminal: whole exchanges
 // through the real serial device code, with normal and faulty slaves.
 
+#include "BlockBytes.h"
 #include "SimProcess.h"
 #include "Velk21Session.h"
 
@@ -11,22 +12,9 @@
 #include <thread>
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
 Q_DECLARE_METATYPE(Bytes)
 
 namespace {
-
-Bytes toBytes(const DataBlock<unsigned char>& block) {
-    return Bytes(block.data(), block.data() + block.size());
-}
-
-DataBlock<unsigned char> toBlock(const Bytes& bytes) {
-    DataBlock<unsigned char> block;
-    for (unsigned char b : bytes) {
-        block.append(b);
-    }
-    return block;
-}
 
 Velk21DataBlockKernel request(unsigned char code, unsigned char index, unsigned char wts,
                               unsigned char ef, Bytes data = {0, 0, 0, 0}) {
@@ -130,7 +118,7 @@ void TestVelk21SessionSim::scenarios() {
     QCOMPARE(data.csBit, (unsigned char)1);
     QCOMPARE(data.errBit, (unsigned char)expectedErrBit);
     QCOMPARE(data.status, (unsigned char)0x42);
-    QCOMPARE(toBytes(extendedData), expectedExtended);
+    QCOMPARE(bytesOf(extendedData), expectedExtended);
     if (expectedExtended.empty() && !data.efBit) {
         QCOMPARE(data.data[1], (unsigned char)0x84); // bit 7 survives the round trip
         QCOMPARE(data.data[3], (unsigned char)0xF8);
@@ -161,7 +149,7 @@ void TestVelk21SessionSim::registersKeepWhatIsWritten() {
     // A byte string: 9 bytes go out in 2 blocks (14 bytes on the wire); the
     // request's data_0 tells the slave how many count.
     const Bytes nine = {0x01, 0x82, 0x03, 0xFF, 0x05, 0x06, 0x07, 0x88, 0x09};
-    DataBlock<unsigned char> extended = toBlock(nine);
+    DataBlock<unsigned char> extended = blockOf(nine);
     Velk21DataBlockKernel writeBytes = request(0x11, 4, 1, 1, {9, 0, 0, 0});
     QVERIFY(session.exchange(slave3, writeBytes, extended, 0, 150, &result));
     QCOMPARE(writeBytes.data[0], (unsigned char)9);
@@ -170,7 +158,7 @@ void TestVelk21SessionSim::registersKeepWhatIsWritten() {
     Velk21DataBlockKernel readBytes = request(0x11, 4, 0, 0);
     QVERIFY(session.exchange(slave3, readBytes, extended, 0, 150, &result));
     QCOMPARE(readBytes.efBit, (unsigned char)1);
-    QCOMPARE(toBytes(extended), nine);
+    QCOMPARE(bytesOf(extended), nine);
 }
 
 void TestVelk21SessionSim::extendedDataBothWays() {
@@ -184,12 +172,12 @@ void TestVelk21SessionSim::extendedDataBothWays() {
     for (size_t i = 0; i < payload.size(); ++i) {
         payload[i] = static_cast<unsigned char>(i * 7 + 3);
     }
-    DataBlock<unsigned char> extended = toBlock(payload);
+    DataBlock<unsigned char> extended = blockOf(payload);
     Velk21DataBlockKernel data = request(0x10, 1, 1, 1, {300 & 0xFF, 300 >> 8, 0, 0});
     int result = -1;
     QVERIFY(session.exchange(slave3, data, extended, 0, 150, &result));
     QCOMPARE(data.efBit, (unsigned char)1);
-    QCOMPARE(toBytes(extended), payload);
+    QCOMPARE(bytesOf(extended), payload);
 
     // The simulator saw 43 blocks (301 bytes, the last group padded with bytes
     // of the group before) and logged the request.

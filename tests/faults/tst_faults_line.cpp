@@ -5,6 +5,7 @@
 // open file behind.
 
 #include "FaultSupport.h"
+#include "SimChild.h"
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
 
@@ -100,7 +101,7 @@ void TestFaultsLine::deviceVanishesMidAnswer() {
     QFETCH(int, expected);
     const int files = openFileCount();
     {
-        auto line = std::make_unique<PtyLine>();
+        auto line = std::make_unique<Pty>();
         Velk21Session session(line->path, 115200);
         QVERIFY(session.isOpen());
 
@@ -124,7 +125,7 @@ void TestFaultsLine::deviceVanishesMidAnswer() {
         }
 
         // The device comes back (a new line): a new session works as before.
-        line = std::make_unique<PtyLine>();
+        line = std::make_unique<Pty>();
         Velk21Session again(line->path, 115200);
         QVERIFY(again.isOpen());
         std::thread responder([&] {
@@ -184,7 +185,7 @@ void TestFaultsLine::garbageFlood_data() {
 
 void TestFaultsLine::garbageFlood() {
     QFETCH(int, maxRestarts);
-    PtyLine line;
+    Pty line;
     Velk21Session session(line.path, 115200);
     QVERIFY(session.isOpen());
     std::mt19937 random(1234);
@@ -223,7 +224,7 @@ void TestFaultsLine::slaveNeverStopsSending() {
     QFETCH(int, expected);
     QFETCH(int, extendedCount);
 
-    PtyLine line;
+    Pty line;
     Velk21Session session(line.path, 115200);
     QVERIFY(session.isOpen());
 
@@ -270,7 +271,7 @@ void TestFaultsLine::slaveNeverStopsSending() {
 void TestFaultsLine::sessionRecreatedWhileSlaveSends() {
     const int files = openFileCount();
     {
-        PtyLine line;
+        Pty line;
         Streamer flood(line, 0, [](std::uint64_t i) { return static_cast<unsigned char>(i * 37); });
         for (int i = 0; i < 100; ++i) {
             Velk21Session session(line.path, 115200);

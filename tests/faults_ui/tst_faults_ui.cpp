@@ -5,6 +5,7 @@
 
 #include "FaultSupport.h"
 #include "PortNames.h"
+#include "SimChild.h"
 #include "VelkTestUi.h"
 
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // through the real serial device code, with normal and faulty slaves.
 
 #include "BlockBytes.h"
-#include "SimProcess.h"
+#include "SimChild.h"
 #include "Velk21Session.h"
 
 #include <QtTest>
@@ -94,7 +94,7 @@ void TestVelk21SessionSim::scenarios() {
     QFETCH(int, expectedErrBit);
     QFETCH(Bytes, expectedExtended);
 
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, arguments + QStringList{"--quiet"}, &error), qPrintable(error));
@@ -126,7 +126,7 @@ void TestVelk21SessionSim::scenarios() {
 }
 
 void TestVelk21SessionSim::registersKeepWhatIsWritten() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {"--scenario", "registers", "--quiet"}, &error), qPrintable(error));
@@ -162,7 +162,7 @@ void TestVelk21SessionSim::registersKeepWhatIsWritten() {
 }
 
 void TestVelk21SessionSim::extendedDataBothWays() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {}, &error), qPrintable(error));
@@ -185,7 +185,7 @@ void TestVelk21SessionSim::extendedDataBothWays() {
 }
 
 void TestVelk21SessionSim::overlongAnswerIsPurged() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {"--scenario", "long=5", "--quiet"}, &error), qPrintable(error));
@@ -202,7 +202,7 @@ void TestVelk21SessionSim::overlongAnswerIsPurged() {
 }
 
 void TestVelk21SessionSim::lateAnswerDoesNotSpoilTheNext() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {"--delay", "250", "--quiet"}, &error), qPrintable(error));
@@ -224,7 +224,7 @@ void TestVelk21SessionSim::lateAnswerDoesNotSpoilTheNext() {
 }
 
 void TestVelk21SessionSim::concurrentExchangesTakeTurns() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {"--quiet"}, &error), qPrintable(error));
@@ -251,7 +251,7 @@ void TestVelk21SessionSim::concurrentExchangesTakeTurns() {
 }
 
 void TestVelk21SessionSim::portCanBeReopened() {
-    SimProcess sim;
+    SimChild sim;
     QString error;
     const int com = nextCom++;
     QVERIFY2(sim.start(com, {"--quiet"}, &error), qPrintable(error));

@@ -1,6 +1,9 @@
 // velkctl end to end: the program runs as a child against velk-sim on a
 // pseudo-terminal, found through the COMn link the simulator makes in the
 // test's own ports folder.
+
+#include "SimChild.h"
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -52,35 +55,6 @@ QJsonObject json(const QString& line) {
 int byteCount(const QString& hex) {
     return int(hex.split(' ', Qt::SkipEmptyParts).size());
 }
-
-// velk-sim as a child; ready once it has printed its READY line.
-class Sim {
-public:
-    Sim(int com, const QString& scenario) : port(QString("COM%1").arg(com)) {
-        process.start(binary("tools/velk-sim/velk-sim"),
-                      {"--com", QString::number(com), "--scenario", scenario, "--quiet"});
-        QByteArray seen;
-        while (process.waitForReadyRead(10000)) {
-            seen += process.readAllStandardOutput();
-            if (seen.startsWith("READY " + port.toUtf8())) {
-                ready = true;
-                break;
-            }
-        }
-    }
-    ~Sim() {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    QString port;
-    bool ready = false;
-
-private:
-    QProcess process;
-};
 
 } // namespace
 
@@ -139,16 +113,17 @@ void TestVelkctl::scenario() {
     QFETCH(QString, extended);
     QFETCH(QString, errorText);
 
-    Sim sim(201, scenario);
-    QVERIFY(sim.ready);
-    const Run run = velkctl(QStringList{"--port", sim.port, "--address", "5", "--json"} + args);
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(201, {"--scenario", scenario, "--quiet"}, &error), qPrintable(error));
+    const Run run = velkctl(QStringList{"--port", sim.name, "--address", "5", "--json"} + args);
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.lines().size(), 1);
     const QJsonObject o = json(run.lines().first());
     QCOMPARE(o["type"].toString(), QString("exchange"));
     QCOMPARE(o["seq"].toInt(), 1);
-    QCOMPARE(o["port"].toString(), sim.port);
+    QCOMPARE(o["port"].toString(), sim.name);
     QCOMPARE(o["error_code"].toInt(), exitCode);
     QCOMPARE(o["error_text"].toString(), errorText);
     QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")
@@ -186,9 +161,10 @@ void TestVelkctl::scenario() {
 }
 
 void TestVelkctl::registersWriteThenRead() {
-    Sim sim(202, "registers");
-    QVERIFY(sim.ready);
-    const QStringList common{"--port", sim.port, "--address", "5", "--code", "10", "--index", "2"};
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(202, {"--scenario", "registers", "--quiet"}, &error), qPrintable(error));
+    const QStringList common{"--port", sim.name, "--address", "5", "--code", "10", "--index", "2"};
 
     const Run write =
         velkctl(common + QStringList{"--wts", "--value", "-0.25", "--type", "REAL32FIX"});
@@ -208,7 +184,7 @@ void TestVelkctl::registersWriteThenRead() {
         return i < 0 ? QString("<no column %1>").arg(name) : row[i];
     };
     QCOMPARE(field("seq"), QString("1"));
-    QCOMPARE(field("port"), sim.port);
+    QCOMPARE(field("port"), sim.name);
     QCOMPARE(field("error_code"), QString("0"));
     QCOMPARE(field("code"), QString("10"));
     QCOMPARE(field("index"), QString("2"));
@@ -224,10 +200,11 @@ void TestVelkctl::registersWriteThenRead() {
 }
 
 void TestVelkctl::cyclicRunSummary() {
-    Sim sim(203, "echo");
-    QVERIFY(sim.ready);
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(203, {"--scenario", "echo", "--quiet"}, &error), qPrintable(error));
     const Run run =
-        velkctl({"--port", sim.port, "--address", "5", "--cycle", "5", "--count", "4", "--json"});
+        velkctl({"--port", sim.name, "--address", "5", "--cycle", "5", "--count", "4", "--json"});
     QCOMPARE(run.exitCode, 0);
     const QStringList lines = run.lines();
     QCOMPARE(lines.size(), 5);
@@ -251,9 +228,10 @@ void TestVelkctl::cyclicRunSummary() {
 }
 
 void TestVelkctl::cyclicRunErrorsAndQuiet() {
-    Sim sim(204, "silent");
-    QVERIFY(sim.ready);
-    const Run run = velkctl({"--port", sim.port, "--address", "5", "--cycle", "1", "--count", "3",
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(204, {"--scenario", "silent", "--quiet"}, &error), qPrintable(error));
+    const Run run = velkctl({"--port", sim.name, "--address", "5", "--cycle", "1", "--count", "3",
                              "--timeout", "20", "--quiet"});
     QCOMPARE(run.exitCode, 5);
     QVERIFY2(run.out.startsWith("Summary: 3 requests, 0 answers OK, 3 errors\n"),
@@ -264,11 +242,12 @@ void TestVelkctl::cyclicRunErrorsAndQuiet() {
 }
 
 void TestVelkctl::interruptEndsCyclicRun() {
-    Sim sim(205, "echo");
-    QVERIFY(sim.ready);
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(205, {"--scenario", "echo", "--quiet"}, &error), qPrintable(error));
     QProcess p;
     p.start(binary("tools/velkctl/velkctl"),
-            {"--port", sim.port, "--address", "5", "--cycle", "20", "--json"});
+            {"--port", sim.name, "--address", "5", "--cycle", "20", "--json"});
     QByteArray out;
     // Let a few exchanges pass, then interrupt as Ctrl-C would.
     while (out.count('\n') < 3 && p.waitForReadyRead(10000)) {

@@ -1,10 +1,11 @@
 // velk-sim as a program: options, the COMn link, signals, and what goes over
 // the pseudo-terminal.
 
-#include "SimProcess.h"
+#include "SimChild.h"
 #include "Velk21AddressBlockPacketPackager.h"
 #include "Velk21DataBlockPacketPackager.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -126,24 +127,21 @@ void TestVelkSim::badUsage_data() {
 
 void TestVelkSim::badUsage() {
     QFETCH(QStringList, arguments);
-    QProcess process;
-    process.start(SimProcess::binary(), arguments);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 64);
-    const QByteArray error = process.readAllStandardError();
+    SimChild sim;
+    QVERIFY(sim.launch(arguments));
+    QCOMPARE(sim.wait(), 64); // -1 when it did not end normally
+    const QByteArray error = sim.errors();
     QVERIFY(error.startsWith("velk-sim: "));
     QCOMPARE(error.count('\n'), 1);
-    QVERIFY(process.readAllStandardOutput().isEmpty());
-    QVERIFY(!QFileInfo::exists(SimProcess::linkPath(1)));
+    QVERIFY(sim.output().isEmpty());
+    QVERIFY(!QFileInfo::exists(SimChild::linkPath(1)));
 }
 
 void TestVelkSim::help() {
-    QProcess process;
-    process.start(SimProcess::binary(), {"--help"});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 0);
-    const QByteArray text = process.readAllStandardOutput();
+    SimChild sim;
+    QVERIFY(sim.launch({"--help"}));
+    QCOMPARE(sim.wait(), 0);
+    const QByteArray text = sim.output();
     for (const char* word : {"--com", "--device", "registers", "extended=N", "header-mid", "64"}) {
         QVERIFY2(text.contains(word), word);
     }
@@ -158,17 +156,17 @@ void TestVelkSim::linkLivesAsLongAsTheSimulator_data() {
 void TestVelkSim::linkLivesAsLongAsTheSimulator() {
     QFETCH(int, signal);
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {}, &error), qPrintable(error));
     QCOMPARE(sim.name, "COM" + QString::number(com));
-    const QFileInfo link(SimProcess::linkPath(com));
+    const QFileInfo link(SimChild::linkPath(com));
     QVERIFY(link.isSymLink());
     QCOMPARE(link.symLinkTarget(), sim.device);
     QVERIFY(sim.device.startsWith("/dev/pts/"));
     QCOMPARE(sim.stop(signal), 0);
-    QVERIFY(!QFileInfo::exists(SimProcess::linkPath(com)));
-    QVERIFY(!QFileInfo(SimProcess::linkPath(com)).isSymLink());
+    QVERIFY(!QFileInfo::exists(SimChild::linkPath(com)));
+    QVERIFY(!QFileInfo(SimChild::linkPath(com)).isSymLink());
 }
 
 void TestVelkSim::refusesLinkToLiveDevice() {
@@ -177,51 +175,49 @@ void TestVelkSim::refusesLinkToLiveDevice() {
     int slave = -1;
     char name[256];
     QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    QDir().mkpath(SimProcess::portsFolder());
-    QVERIFY(QFile::link(QString::fromLocal8Bit(name), SimProcess::linkPath(com)));
+    QDir().mkpath(SimChild::portsFolder());
+    QVERIFY(QFile::link(QString::fromLocal8Bit(name), SimChild::linkPath(com)));
 
-    QProcess process;
-    process.start(SimProcess::binary(), {"--com", QString::number(com)});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 69);
-    QVERIFY(process.readAllStandardError().contains("live device"));
-    QCOMPARE(QFileInfo(SimProcess::linkPath(com)).symLinkTarget(), QString::fromLocal8Bit(name));
+    SimChild sim;
+    QVERIFY(sim.launch({"--com", QString::number(com)}));
+    QCOMPARE(sim.wait(), 69);
+    QVERIFY(sim.errors().contains("live device"));
+    QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), QString::fromLocal8Bit(name));
     ::close(slave);
     ::close(master);
 }
 
 void TestVelkSim::refusesToReplaceAFile() {
     const int com = nextCom++;
-    QDir().mkpath(SimProcess::portsFolder());
-    QFile file(SimProcess::linkPath(com));
+    QDir().mkpath(SimChild::portsFolder());
+    QFile file(SimChild::linkPath(com));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("keep me");
     file.close();
 
-    QProcess process;
-    process.start(SimProcess::binary(), {"--com", QString::number(com)});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 69);
+    SimChild sim;
+    QVERIFY(sim.launch({"--com", QString::number(com)}));
+    QCOMPARE(sim.wait(), 69);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("keep me"));
 }
 
 void TestVelkSim::replacesDanglingLink() {
     const int com = nextCom++;
-    QDir().mkpath(SimProcess::portsFolder());
-    QVERIFY(QFile::link("/dev/pts/velk-sim-gone", SimProcess::linkPath(com)));
-    SimProcess sim;
+    QDir().mkpath(SimChild::portsFolder());
+    QVERIFY(QFile::link("/dev/pts/velk-sim-gone", SimChild::linkPath(com)));
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {}, &error), qPrintable(error));
-    QCOMPARE(QFileInfo(SimProcess::linkPath(com)).symLinkTarget(), sim.device);
+    QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), sim.device);
 }
 
 void TestVelkSim::skipsNoiseAndBrokenBlocks() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {}, &error), qPrintable(error));
-    Line line(SimProcess::linkPath(com));
+    Line line(SimChild::linkPath(com));
     QVERIFY(line.fd >= 0);
 
     const Bytes good = frameRequest(0x10);
@@ -254,11 +250,11 @@ void TestVelkSim::skipsNoiseAndBrokenBlocks() {
 
 void TestVelkSim::faultsOnTheWire() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--scenario", "garbage=2,long=3", "--quiet"}, &error),
              qPrintable(error));
-    Line line(SimProcess::linkPath(com));
+    Line line(SimChild::linkPath(com));
     QVERIFY(line.write(frameRequest(0x10)));
     const Bytes got = line.read(18, 500);
     QCOMPARE(got.size(), size_t(17));
@@ -270,10 +266,10 @@ void TestVelkSim::faultsOnTheWire() {
 
 void TestVelkSim::silentMeansSilent() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--scenario", "silent"}, &error), qPrintable(error));
-    Line line(SimProcess::linkPath(com));
+    Line line(SimChild::linkPath(com));
     QVERIFY(line.write(frameRequest(0x10)));
     QTRY_VERIFY(sim.output().contains("REQ ")); // heard the request
     QVERIFY(line.read(1, 200).empty());
@@ -281,10 +277,10 @@ void TestVelkSim::silentMeansSilent() {
 
 void TestVelkSim::answersOnlyItsAddress() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--address", "5"}, &error), qPrintable(error));
-    Line line(SimProcess::linkPath(com));
+    Line line(SimChild::linkPath(com));
     QVERIFY(line.write(frameRequest(0x10))); // for slave 4
     QTRY_VERIFY(sim.output().contains("(not for us)"));
     QVERIFY(line.read(1, 100).empty());
@@ -292,18 +288,18 @@ void TestVelkSim::answersOnlyItsAddress() {
 
 void TestVelkSim::releasesExclusiveMode() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--quiet"}, &error), qPrintable(error));
     {
-        Line first(SimProcess::linkPath(com));
+        Line first(SimChild::linkPath(com));
         QVERIFY(first.fd >= 0);
         QCOMPARE(ioctl(first.fd, TIOCEXCL), 0);
     }
     // Left set, the mode would lock out the next program that is not root.
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            Line next(SimProcess::linkPath(com));
+            Line next(SimChild::linkPath(com));
             int exclusive = -1;
             return next.fd >= 0 && ioctl(next.fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0;
         }(),
@@ -312,10 +308,10 @@ void TestVelkSim::releasesExclusiveMode() {
 
 void TestVelkSim::jsonLog() {
     const int com = nextCom++;
-    SimProcess sim;
+    SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--json"}, &error), qPrintable(error));
-    Line line(SimProcess::linkPath(com));
+    Line line(SimChild::linkPath(com));
     QVERIFY(line.write(Bytes{0x01, 0x02}));
     QVERIFY(line.write(frameRequest(0x10)));
     QCOMPARE(line.read(12, 500).size(), size_t(12));

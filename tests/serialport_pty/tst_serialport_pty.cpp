@@ -1,74 +1,20 @@
 #include "BlockBytes.h"
 #include "PortTestClient.h"
+#include "Pty.h"
 #include "SerialPort.h"
 #include "Sleep.h"
 
 #include <QtTest>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 // The kernel's "free baud rate" code (BOTHER), not exported by <termios.h>.
 constexpr unsigned freeBaudRate = 0010000;
-
-// A pseudo-terminal whose master side the test holds; the port opens the
-// slave side by its path, as it would open a real tty.
-class Pty {
-public:
-    Pty() {
-        int slave = -1;
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = name;
-            termios raw{};
-            tcgetattr(slave, &raw);
-            cfmakeraw(&raw);
-            tcsetattr(slave, TCSANOW, &raw);
-            ::close(slave);
-            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        }
-    }
-    ~Pty() { closeMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    bool ok() const { return master >= 0 && !path.empty(); }
-    void closeMaster() {
-        if (master >= 0) {
-            ::close(master);
-            master = -1;
-        }
-    }
-    bool send(const Bytes& bytes) const {
-        return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    // What the port has sent, waiting up to timeoutMs for count bytes.
-    Bytes receive(std::size_t count, int timeoutMs) const {
-        Bytes bytes;
-        for (int waited = 0; bytes.size() < count && waited < timeoutMs; waited += 5) {
-            pollfd fd{master, POLLIN, 0};
-            if (poll(&fd, 1, 5) > 0 && (fd.revents & POLLIN) != 0) {
-                unsigned char buffer[512];
-                const ssize_t n = ::read(master, buffer, sizeof buffer);
-                if (n > 0) {
-                    bytes.insert(bytes.end(), buffer, buffer + n);
-                }
-            }
-        }
-        return bytes;
-    }
-
-    int master = -1;
-    std::string path;
-};
 
 Bytes everyByte() {
     Bytes bytes(256);
@@ -132,13 +78,13 @@ void TestSerialPortPty::bytesGoOutAndComeIn() {
     QVERIFY(port.startTransmit(&block, &client));
     QVERIFY(client.txDone.waitFor(10000));
     QCOMPARE(port.error(), 0);
-    QCOMPARE(pty.receive(sent.size(), 5000), sent);
+    QCOMPARE(pty.read(sent.size(), 5000), sent);
 
     const Bytes answer = {0xC1, 0x00, 0x7F, 0x80, 0xFF, 0x0D, 0x0A, 0x11, 0x13};
     client.keepReceiving = [&answer](int n) { return n < static_cast<int>(answer.size()); };
     DataBlock<unsigned char> destination;
     QVERIFY(port.startReceive(&destination, 1, 2000, &client));
-    QVERIFY(pty.send(answer));
+    QVERIFY(pty.write(answer));
     QVERIFY(client.rxDone.waitFor(10000));
     QCOMPARE(port.error(), 0);
     QCOMPARE(bytesOf(destination), answer);
@@ -206,7 +152,7 @@ void TestSerialPortPty::secondOpenIsRefused() {
     QVERIFY(first.startTransmit(&block, &client));
     QVERIFY(client.txDone.waitFor(5000));
     QCOMPARE(first.error(), 0);
-    QCOMPARE(pty.receive(2, 5000), (Bytes{0x55, 0xAA}));
+    QCOMPARE(pty.read(2, 5000), (Bytes{0x55, 0xAA}));
 
     first.close();
     // Closing gives the tty back with its exclusive flag cleared; otherwise
@@ -230,7 +176,7 @@ void TestSerialPortPty::hangUpEndsReception() {
     client.keepReceiving = [](int) { return true; };
     DataBlock<unsigned char> destination;
     QVERIFY(port.startReceive(&destination, 1, 60000, &client));
-    QVERIFY(pty.send({0x01, 0x02}));
+    QVERIFY(pty.write({0x01, 0x02}));
     QTRY_COMPARE(client.rxProcesses.load(), 2);
 
     // The other side goes away: the blocked read ends as incomplete, long

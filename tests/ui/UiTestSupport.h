@@ -10,20 +10,15 @@
 #include "KeyboardButton.h"
 #include "NumericKeyboard.h"
 #include "PortNames.h"
+#include "Pty.h"
 #include "QLineEditEmbedded.h"
+#include "SimChild.h"
 #include "VelkTestUi.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTest>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -78,117 +73,22 @@ inline QLineEditEmbedded* field(QWidget* dialog, const char* name) {
 
 // A pseudo-terminal listed as COMn through a link in the ports folder; the
 // test plays the slave on the master side.
-class PtyPort {
+class PtyPort : public Pty {
 public:
-    explicit PtyPort(int number) : link(portsFolder() + "/COM" + QString::number(number)) {
+    explicit PtyPort(int number)
+        : device(QString::fromStdString(path)),
+          link(portsFolder() + "/COM" + QString::number(number)) {
         testRoots();
-        int slave = -1;
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        if (!ok()) {
             qFatal("openpty failed");
         }
-        termios t{};
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-        // The master keeps the pty alive; the dialog opens the slave by name.
-        ::close(slave);
-        device = QString::fromLocal8Bit(name);
         QFile::remove(link);
         QFile::link(device, link);
     }
-    ~PtyPort() {
-        QFile::remove(link);
-        ::close(master);
-    }
-    PtyPort(const PtyPort&) = delete;
-    PtyPort& operator=(const PtyPort&) = delete;
+    ~PtyPort() { QFile::remove(link); }
 
-    // Reads exactly n bytes, or fewer when none arrive for timeoutMs.
-    QByteArray read(int n, int timeoutMs) {
-        QByteArray bytes;
-        while (bytes.size() < n) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, timeoutMs) <= 0) {
-                break;
-            }
-            if ((p.revents & POLLIN) == 0) {
-                // Nobody has the slave side open yet.
-                ::usleep(5000);
-                break;
-            }
-            char buffer[256];
-            const ssize_t got =
-                ::read(master, buffer, size_t(std::min<int>(n - bytes.size(), 256)));
-            if (got <= 0) {
-                break;
-            }
-            bytes.append(buffer, int(got));
-        }
-        return bytes;
-    }
-
-    void write(const QByteArray& bytes) {
-        if (::write(master, bytes.constData(), size_t(bytes.size())) != bytes.size()) {
-            qWarning("short write to the pty");
-        }
-    }
-
-    int master = -1;
     QString device;
     QString link;
-};
-
-// velk-sim serving COMn over a pseudo-terminal, with its own link in the
-// ports folder.
-class Simulator {
-public:
-    Simulator(int number, const QString& scenario) {
-        testRoots();
-        const QString binary = qEnvironmentVariable("VELK_BINARY_DIR") + "/tools/velk-sim/velk-sim";
-        process.setProgram(binary);
-        process.setArguments({"--com", QString::number(number), "--scenario", scenario});
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start();
-        if (!process.waitForStarted(5000)) {
-            qFatal("cannot start %s", qPrintable(binary));
-        }
-        QByteArray line;
-        while (!line.startsWith("READY")) {
-            if (!process.canReadLine() && !process.waitForReadyRead(10000)) {
-                qFatal("velk-sim did not get ready: %s",
-                       process.readAllStandardError().constData());
-            }
-            while (process.canReadLine() && !line.startsWith("READY")) {
-                line = process.readLine();
-            }
-        }
-    }
-    ~Simulator() {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    // Requests the simulator has logged so far (a REQ line each).
-    int requests() {
-        while (process.canReadLine() || process.waitForReadyRead(0)) {
-            if (!process.canReadLine()) {
-                break;
-            }
-            if (process.readLine().startsWith("REQ")) {
-                ++logged;
-            }
-        }
-        return logged;
-    }
-
-    QProcess process;
-    int logged = 0;
 };
 
 inline KeyboardButton* keyFor(IKeyboard* keyboard, QChar c) {

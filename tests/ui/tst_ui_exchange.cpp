@@ -94,16 +94,16 @@ public:
     ScriptedSlave(PtyPort& port, QList<QByteArray> answers)
         : worker([this, &port, answers] {
               for (const QByteArray& answer : answers) {
-                  QByteArray request;
-                  while (!stopping && request.size() < 18) {
-                      request += port.read(18 - int(request.size()), 50);
+                  std::size_t request = 0;
+                  while (!stopping && request < 18) {
+                      request += port.read(18 - request, 50).size();
                   }
                   if (stopping) {
                       return;
                   }
                   ++served;
                   if (!answer.isEmpty()) {
-                      port.write(answer);
+                      port.write(Pty::Bytes(answer.begin(), answer.end()));
                   }
               }
           }) {}
@@ -180,7 +180,9 @@ private slots:
     }
 
     void valueRoundTrip() {
-        Simulator sim(5, "registers");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(5, {"--scenario", "registers"}, &error), qPrintable(error));
         dialog = makeDialog();
         composeRequest();
         widget<QCheckBox>(d(), "wtsBit")->click();
@@ -189,7 +191,7 @@ private slots:
         auto* rxType = widget<QComboBox>(d(), "dataRxType");
         rxType->setCurrentIndex(3);
 
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 1));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 1));
         QTRY_VERIFY(okShown());
         QVERIFY(!errorShown());
         QCOMPARE(errorText(), QString::fromUtf8("Ошибок нет."));
@@ -222,13 +224,15 @@ private slots:
         widget<QCheckBox>(d(), "wtsBit")->click();
         QTest::qWait(100);
         QTest::keyClick(d(), Qt::Key_Return);
-        QTRY_COMPARE(sim.requests(), 2);
+        QTRY_COMPARE(sim.loggedLines("REQ"), 2);
         QTRY_VERIFY(!box("wtsBitRx"));
         QCOMPARE(text("dataRx_0"), QString("7D"));
     }
 
     void extendedRoundTrip() {
-        Simulator sim(6, "echo");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(6, {"--scenario", "echo"}, &error), qPrintable(error));
         dialog = makeDialog();
         composeRequest();
         widget<QCheckBox>(d(), "wtsBit")->click();
@@ -236,7 +240,7 @@ private slots:
         for (const char* byte : {"41", "42", "43", "C0", "FF", "FF", "FF", "FF"}) {
             emit field(d(), "exData")->dataEnteredSignal(byte);
         }
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 1));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 1));
         QTRY_VERIFY(okShown());
         QVERIFY(box("efBitRx"));
         QCOMPARE(text("dataRx_0"), QString("8"));
@@ -287,10 +291,12 @@ private slots:
     }
 
     void silentSlaveShowsCodeFive() {
-        Simulator sim(7, "silent");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(7, {"--scenario", "silent"}, &error), qPrintable(error));
         dialog = makeDialog();
         composeRequest();
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 1));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 1));
         QTRY_VERIFY(errorShown());
         QVERIFY(!okShown());
         QCOMPARE(errorText(), QString::fromUtf8("Ошибка приёма блока данных (тайм-аут)."));
@@ -304,19 +310,21 @@ private slots:
     }
 
     void identicalAnswersUpdateOnce() {
-        Simulator sim(8, "echo");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(8, {"--scenario", "echo"}, &error), qPrintable(error));
         dialog = makeDialog();
         QSignalSpy updates(dialog.get(), &VelkTestUi::sessionComplete);
         composeRequest();
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 1));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 1));
         QTRY_COMPARE(updates.count(), 1);
         QTest::qWait(100);
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 2));
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 3));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 2));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 3));
         QTest::qWait(300);
         QCOMPARE(updates.count(), 1);
         field(d(), "status")->setText("3");
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 4));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 4));
         QTRY_COMPARE(updates.count(), 2);
         QTRY_COMPARE(text("statusRx"), QString("3"));
     }
@@ -386,7 +394,9 @@ private slots:
     }
 
     void cyclicSendingStartsAndStops() {
-        Simulator sim(11, "echo");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(11, {"--scenario", "echo"}, &error), qPrintable(error));
         dialog = makeDialog();
         composeRequest();
         auto* send = widget<QPushButton>(d(), "sendButton");
@@ -401,20 +411,20 @@ private slots:
             [&] { widget<QComboBox>(d(), "baudRate")->setCurrentIndex(1); },
         };
         for (const auto& stopCycle : stoppers) {
-            const int before = sim.requests();
+            const int before = sim.loggedLines("REQ");
             QTest::mouseClick(send, Qt::LeftButton);
             QVERIFY(!send->isEnabled());
             QVERIFY(stop->isEnabled());
             // Enter while cycling changes nothing.
             QTest::keyClick(d(), Qt::Key_Enter);
             QVERIFY(!send->isEnabled());
-            QTRY_VERIFY(sim.requests() >= before + 5);
+            QTRY_VERIFY(sim.loggedLines("REQ") >= before + 5);
             stopCycle();
             QVERIFY(send->isEnabled());
             QVERIFY(!stop->isEnabled());
-            const int stopped = sim.requests();
+            const int stopped = sim.loggedLines("REQ");
             QTest::qWait(100);
-            QCOMPARE(sim.requests(), stopped);
+            QCOMPARE(sim.loggedLines("REQ"), stopped);
         }
         QCOMPARE(widget<QGroupBox>(d(), "rs232GroupBox")->title(),
                  QString::fromUtf8("Порт открыт"));
@@ -422,7 +432,9 @@ private slots:
     }
 
     void closingWhileCyclingEndsCleanly() {
-        Simulator sim(12, "echo");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(12, {"--scenario", "echo"}, &error), qPrintable(error));
         const QString device = QFileInfo(portsFolder() + "/COM12").symLinkTarget();
         const int threadsBefore = threadCount();
         dialog = makeDialog();
@@ -431,15 +443,15 @@ private slots:
         widget<QGroupBox>(d(), "cyclicSendGroupBox")->setChecked(true);
         emit field(d(), "cyclicSendTimeout")->dataEnteredSignal("1");
         QTest::mouseClick(widget<QPushButton>(d(), "sendButton"), Qt::LeftButton);
-        QTRY_VERIFY(sim.requests() >= 20);
+        QTRY_VERIFY(sim.loggedLines("REQ") >= 20);
 
         QVERIFY(dialog->close());
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY(!deviceOpen(device));
-        const int stopped = sim.requests();
+        const int stopped = sim.loggedLines("REQ");
         QTest::qWait(100);
-        QCOMPARE(sim.requests(), stopped);
+        QCOMPARE(sim.loggedLines("REQ"), stopped);
         QSettings stored("ORBEK", "VelkTest");
         QCOMPARE(stored.allKeys().size(), 33);
         QCOMPARE(stored.value("portName").toString(), QString("COM12"));
@@ -452,14 +464,16 @@ private slots:
     // A dialog that is destroyed without its window being closed (an embedding
     // program's choice) still gives its port and threads back.
     void destroyingWithoutClosingReleasesThePort() {
-        Simulator sim(15, "echo");
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(15, {"--scenario", "echo"}, &error), qPrintable(error));
         const QString device = QFileInfo(portsFolder() + "/COM15").symLinkTarget();
         const int threadsBefore = threadCount();
         dialog = makeDialog();
         composeRequest();
         widget<QGroupBox>(d(), "cyclicSendGroupBox")->setChecked(true);
         QTest::mouseClick(widget<QPushButton>(d(), "sendButton"), Qt::LeftButton);
-        QTRY_VERIFY(sim.requests() >= 2);
+        QTRY_VERIFY(sim.loggedLines("REQ") >= 2);
         QVERIFY(deviceOpen(device));
         dialog.reset();
         QVERIFY(!deviceOpen(device));
@@ -467,7 +481,9 @@ private slots:
     }
 
     void externalSessionLocksThePort() {
-        Simulator sim(13, "echo");
+        SimChild sim;
+        QString why;
+        QVERIFY2(sim.start(13, {"--scenario", "echo"}, &why), qPrintable(why));
         PtyPort other(14);
         Velk21Session session("COM13", 500000);
         QVERIFY(session.isOpen());
@@ -482,7 +498,7 @@ private slots:
         QVERIFY(box->styleSheet().contains("black"));
 
         composeRequest();
-        QVERIFY(sendUntil([&] { return sim.requests(); }, 1));
+        QVERIFY(sendUntil([&] { return sim.loggedLines("REQ"); }, 1));
         QTRY_VERIFY(okShown());
         QVERIFY(dialog->close());
         dialog.reset();

@@ -225,6 +225,17 @@ bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned tim
     if (count == 0) {
         return true;
     }
+    // Bytes already buffered come at once, without a wait. In raw mode with
+    // VMIN = VTIME = 0 an empty queue reads as 0, so only bytes count here;
+    // a hang-up is left to the poll below.
+    const ssize_t buffered = ::read(fd, buffer, count);
+    if (buffered > 0) {
+        got = static_cast<unsigned>(buffered);
+        return true;
+    }
+    if (buffered < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
+    }
     const Deadline deadline = Deadline::after(timeoutMs);
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};

@@ -4,6 +4,7 @@
 // Every exchange must end with a code, in bounded time, leaving no thread or
 // open file behind.
 
+#include "BlockBytes.h"
 #include "FaultSupport.h"
 #include "SimChild.h"
 #include "Velk21DataBlockPacketPackager.h"
@@ -20,21 +21,11 @@ using namespace faults;
 namespace {
 
 Bytes packData(const Velk21DataBlockKernel& kernel) {
-    Velk21DataBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(kernel), 0);
-    unsigned position = 0;
-    packager.pack(block, position, kernel);
-    return Bytes(block.data(), block.data() + block.size());
+    return framed<Velk21DataBlockPacketPackager>(kernel);
 }
 
 Bytes packExtended(const Velk21ExtendedBlockKernel& kernel) {
-    Velk21ExtendedBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(kernel), 0);
-    unsigned position = 0;
-    packager.pack(block, position, kernel);
-    return Bytes(block.data(), block.data() + block.size());
+    return framed<Velk21ExtendedBlockPacketPackager>(kernel);
 }
 
 // An answer announcing `count` extended bytes.

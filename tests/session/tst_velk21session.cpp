@@ -19,21 +19,11 @@ Q_DECLARE_METATYPE(Bytes)
 namespace {
 
 Bytes packAddress(const Velk21AddressBlockKernel& address) {
-    Velk21AddressBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(address), 0);
-    unsigned position = 0;
-    packager.pack(block, position, address);
-    return bytesOf(block);
+    return framed<Velk21AddressBlockPacketPackager>(address);
 }
 
 Bytes packData(const Velk21DataBlockKernel& data) {
-    Velk21DataBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(data), 0);
-    unsigned position = 0;
-    packager.pack(block, position, data);
-    return bytesOf(block);
+    return framed<Velk21DataBlockPacketPackager>(data);
 }
 
 Bytes packExtended(unsigned char wts, unsigned char cs, unsigned char subL, const Bytes& seven) {
@@ -41,12 +31,7 @@ Bytes packExtended(unsigned char wts, unsigned char cs, unsigned char subL, cons
     for (unsigned i = 0; i < 7 && i < seven.size(); ++i) {
         kernel.data[i] = seven[i];
     }
-    Velk21ExtendedBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(kernel), 0);
-    unsigned position = 0;
-    packager.pack(block, position, kernel);
-    return bytesOf(block);
+    return framed<Velk21ExtendedBlockPacketPackager>(kernel);
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {

@@ -2,6 +2,7 @@
 // answers shown: the simulator for well-formed answers, a scripted slave for
 // answers the simulator never gives.
 
+#include "BlockBytes.h"
 #include "UiTestSupport.h"
 
 #include "CrcBit7Wrapper.h"
@@ -37,21 +38,11 @@ QString hexLine(const QString& prefix, const DataBlock<unsigned char>& bytes) {
 }
 
 DataBlock<unsigned char> packed(const Velk21AddressBlockKernel& address) {
-    Velk21AddressBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(address), 0);
-    unsigned position = 0;
-    packager.pack(block, position, address);
-    return block;
+    return framedBlock<Velk21AddressBlockPacketPackager>(address);
 }
 
 DataBlock<unsigned char> packed(const Velk21DataBlockKernel& data) {
-    Velk21DataBlockPacketPackager packager;
-    DataBlock<unsigned char> block;
-    block.resize(packager.size(data), 0);
-    unsigned position = 0;
-    packager.pack(block, position, data);
-    return block;
+    return framedBlock<Velk21DataBlockPacketPackager>(data);
 }
 
 DataBlock<unsigned char> toBlock(const QByteArray& bytes) {

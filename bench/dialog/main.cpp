@@ -65,14 +65,7 @@ double residentMb() {
 }
 
 PortRoots benchRoots(const QString& home) {
-    QDir().mkpath(home + "/fake-dev");
-    QDir().mkpath(home + "/fake-sys");
-    QDir().mkpath(home + "/ORBEK/ports");
-    PortRoots roots;
-    roots.devRoot = (home + "/fake-dev").toStdString();
-    roots.sysRoot = (home + "/fake-sys").toStdString();
-    roots.portsFolder = (home + "/ORBEK/ports").toStdString();
-    return roots;
+    return PortRoots::linksOnly(home.toStdString());
 }
 
 // Reports the first paint of a widget.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -93,6 +94,18 @@ std::string homeFolder() {
 PortRoots PortRoots::system() {
     PortRoots roots;
     roots.portsFolder = defaultPortsFolder();
+    return roots;
+}
+
+PortRoots PortRoots::linksOnly(const std::string& configHome) {
+    PortRoots roots;
+    roots.devRoot = configHome + "/fake-dev";
+    roots.sysRoot = configHome + "/fake-sys";
+    roots.portsFolder = configHome + "/ORBEK/ports";
+    std::error_code ignored;
+    for (const std::string& folder : {roots.devRoot, roots.sysRoot, roots.portsFolder}) {
+        std::filesystem::create_directories(folder, ignored);
+    }
     return roots;
 }
 

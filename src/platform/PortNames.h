@@ -27,6 +27,10 @@ struct PortRoots {
     std::string portsFolder;
     // The real roots and defaultPortsFolder().
     static PortRoots system();
+    // Empty /dev and /sys trees and the ports folder under configHome (all
+    // created), so that only links in that ports folder are listed: for
+    // tests, benchmarks and screenshots that must never see a real device.
+    static PortRoots linksOnly(const std::string& configHome);
 };
 
 // $XDG_CONFIG_HOME/ORBEK/ports, or ~/.config/ORBEK/ports.

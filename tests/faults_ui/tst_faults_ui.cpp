@@ -29,14 +29,7 @@ const int com = 61;
 PortRoots testRoots() {
     const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
     Q_ASSERT(!home.isEmpty());
-    QDir().mkpath(home + "/fake-dev");
-    QDir().mkpath(home + "/fake-sys");
-    QDir().mkpath(home + "/ORBEK/ports");
-    PortRoots roots;
-    roots.devRoot = (home + "/fake-dev").toStdString();
-    roots.sysRoot = (home + "/fake-sys").toStdString();
-    roots.portsFolder = (home + "/ORBEK/ports").toStdString();
-    return roots;
+    return PortRoots::linksOnly(home.toStdString());
 }
 
 // A request that goes out (address_1 set) every millisecond.

@@ -43,14 +43,7 @@ inline PortRoots testRoots() {
     const QString home = configHome();
     Q_ASSERT_X(!home.isEmpty() && !home.startsWith(QDir::homePath() + "/.config"), "testRoots",
                "the tests need their own XDG_CONFIG_HOME");
-    QDir().mkpath(home + "/fake-dev");
-    QDir().mkpath(home + "/fake-sys");
-    QDir().mkpath(portsFolder());
-    PortRoots roots;
-    roots.devRoot = (home + "/fake-dev").toStdString();
-    roots.sysRoot = (home + "/fake-sys").toStdString();
-    roots.portsFolder = portsFolder().toStdString();
-    return roots;
+    return PortRoots::linksOnly(home.toStdString());
 }
 
 inline void clearSettings() {

@@ -59,13 +59,7 @@ int main(int argc, char* argv[]) {
         line = sim.readLine();
     }
 
-    PortRoots roots;
-    QDir().mkpath(home.path() + "/fake-dev");
-    QDir().mkpath(home.path() + "/fake-sys");
-    roots.devRoot = (home.path() + "/fake-dev").toStdString();
-    roots.sysRoot = (home.path() + "/fake-sys").toStdString();
-    roots.portsFolder = (home.path() + "/ORBEK/ports").toStdString();
-    VelkTestUi dialog(nullptr, nullptr, roots);
+    VelkTestUi dialog(nullptr, nullptr, PortRoots::linksOnly(home.path().toStdString()));
     applyApplicationLook(dialog.font());
     dialog.show();
 

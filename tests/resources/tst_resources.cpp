@@ -5,9 +5,19 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void images_data();
     void images();
 };
+
+// Taken from the static archive only when referenced, as in the program.
+void TestResources::initTestCase() {
+    Q_INIT_RESOURCE(arrows);
+    Q_INIT_RESOURCE(circle);
+    Q_INIT_RESOURCE(clear);
+    Q_INIT_RESOURCE(close);
+    Q_INIT_RESOURCE(misc);
+}
 
 void TestResources::images_data() {
     QTest::addColumn<QString>("path");

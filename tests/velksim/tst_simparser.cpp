@@ -134,6 +134,9 @@ private slots:
     void extendedBlocksEndWithSilence();
     void options_data();
     void options();
+    void addressList_data();
+    void addressList();
+    void severalSlaves();
     void echoAnswer();
     void registers();
     void extendedAnswer();
@@ -260,6 +263,8 @@ void TestSimParser::options_data() {
     QTest::newRow("extended too large")
         << QStringList{"--com", "1", "--scenario", "extended=65536"} << false;
     QTest::newRow("address too large") << QStringList{"--com", "1", "--address", "128"} << false;
+    QTest::newRow("address list") << QStringList{"--com", "1", "--address", "3,5,9"} << true;
+    QTest::newRow("address range") << QStringList{"--com", "1", "--address", "1-31"} << true;
     QTest::newRow("flag with value") << QStringList{"--com", "1", "--json=1"} << false;
 }
 
@@ -283,6 +288,60 @@ void TestSimParser::options() {
     QCOMPARE(error.empty(), valid);
     if (!valid) {
         QVERIFY(error.find('\n') == std::string::npos);
+    }
+}
+
+void TestSimParser::addressList_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("expected"); // empty: refused
+
+    QTest::newRow("one") << "5" << QList<int>{5};
+    QTest::newRow("list") << "3,5,9" << QList<int>{3, 5, 9};
+    QTest::newRow("range") << "4-7" << QList<int>{4, 5, 6, 7};
+    QTest::newRow("mix without repeats") << "9,3-5,4" << QList<int>{9, 3, 4, 5};
+    QTest::newRow("whole range") << "0-127" << QList<int>();
+    QTest::newRow("reversed range") << "7-4" << QList<int>();
+    QTest::newRow("open range") << "4-" << QList<int>();
+    QTest::newRow("empty item") << "3,,5" << QList<int>();
+    QTest::newRow("too large") << "5,128" << QList<int>();
+    QTest::newRow("range too large") << "120-130" << QList<int>();
+    QTest::newRow("hex") << "0x5" << QList<int>();
+}
+
+void TestSimParser::addressList() {
+    QFETCH(QString, text);
+    QFETCH(QList<int>, expected);
+    std::vector<int> addresses{42};
+    std::string error;
+    const bool ok = parseAddressList(text.toStdString(), addresses, error);
+    if (QByteArray(QTest::currentDataTag()) == "whole range") {
+        QVERIFY(ok);
+        QCOMPARE(addresses.size(), std::size_t(128));
+        QCOMPARE(addresses.back(), 127);
+        return;
+    }
+    QCOMPARE(ok, !expected.isEmpty());
+    if (ok) {
+        QCOMPARE(QList<int>(addresses.begin(), addresses.end()), expected);
+    } else {
+        QVERIFY(!error.empty());
+        QCOMPARE(addresses, std::vector<int>{42}); // untouched
+    }
+}
+
+void TestSimParser::severalSlaves() {
+    // Each listed address answers in its own name; the others stay silent.
+    Responder responder(Scenario(), std::vector<int>{3, 5, 9});
+    for (int a = 1; a < 12; ++a) {
+        const Parsed parsed = parse(frameRequest(Velk21Address(a, 0, 0, 0), record(0x10, 1, 0, 0)));
+        QCOMPARE(parsed.requests.size(), size_t(1));
+        const bool ours = a == 3 || a == 5 || a == 9;
+        QCOMPARE(responder.addressed(parsed.requests[0]), ours);
+        if (ours) {
+            SimAnswer answer;
+            QVERIFY(responder.answer(parsed.requests[0], answer));
+            QCOMPARE(int(answer.data.ao), a);
+        }
     }
 }
 

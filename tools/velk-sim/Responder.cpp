@@ -25,10 +25,21 @@ std::vector<unsigned char> requestExtendedData(const SimRequest& request) {
 }
 
 Responder::Responder(const Scenario& scenario, int ownAddress)
-    : scenario(scenario), ownAddress(ownAddress) {}
+    : Responder(scenario, ownAddress < 0 ? std::vector<int>() : std::vector<int>{ownAddress}) {}
+
+Responder::Responder(const Scenario& scenario, const std::vector<int>& ownAddresses)
+    : scenario(scenario) {
+    for (int a : ownAddresses) {
+        if (a >= 0 && a < 128) {
+            ours.resize(128, false);
+            ours[std::size_t(a)] = true;
+        }
+    }
+}
 
 bool Responder::addressed(const SimRequest& request) const {
-    return ownAddress < 0 || request.address.address.address_1 == ownAddress;
+    return ours.empty() || (request.address.address.address_1 < ours.size() &&
+                            ours[request.address.address.address_1]);
 }
 
 bool Responder::answer(const SimRequest& request, SimAnswer& answer) {
@@ -36,8 +47,7 @@ bool Responder::answer(const SimRequest& request, SimAnswer& answer) {
     // The answer starts from the request: a slave names itself in ao and marks
     // the block as an answer with CS.
     answer.data = request.data;
-    answer.data.ao = static_cast<unsigned char>(
-        (ownAddress >= 0 ? ownAddress : request.address.address.address_1) & 0x7F);
+    answer.data.ao = static_cast<unsigned char>(request.address.address.address_1 & 0x7F);
     answer.data.ntxt = 0;
     answer.data.csBit = 1;
     answer.data.errBit = 0;

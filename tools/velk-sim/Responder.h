@@ -22,7 +22,10 @@ struct SimAnswer {
 // Builds answers by the scenario. Keeps the register table between requests.
 class Responder {
 public:
+    // ownAddress < 0: every address_1 is ours.
     Responder(const Scenario& scenario, int ownAddress);
+    // Several slaves at once; empty: every address_1 is ours.
+    Responder(const Scenario& scenario, const std::vector<int>& ownAddresses);
 
     // False when the request is not for this slave (--address).
     bool addressed(const SimRequest& request) const;
@@ -38,7 +41,7 @@ private:
     void plan(SimAnswer& answer) const;
 
     Scenario scenario;
-    int ownAddress;
+    std::vector<bool> ours;                                   // by address_1; empty: all
     std::map<unsigned, std::vector<unsigned char>> registers; // key: code << 8 | index
     Velk21DataBlockPacketPackager dataPackager;
     Velk21ExtendedBlockPacketPackager extendedPackager;

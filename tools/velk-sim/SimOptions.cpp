@@ -95,6 +95,39 @@ bool parseScenarioItem(const std::string& item, Scenario& scenario, std::string&
 
 } // namespace
 
+bool parseAddressList(const std::string& text, std::vector<int>& addresses, std::string& error) {
+    std::vector<int> result;
+    std::vector<bool> seen(128, false);
+    std::string::size_type start = 0;
+    for (;;) {
+        const std::string::size_type comma = text.find(',', start);
+        const std::string item = text.substr(start, comma - start);
+        const std::string::size_type dash = item.find('-');
+        unsigned from = 0;
+        unsigned to = 0;
+        const bool ok =
+            dash == std::string::npos
+                ? parseUnsigned("--address", item, 127, from, error) && (to = from, true)
+                : parseUnsigned("--address", item.substr(0, dash), 127, from, error) &&
+                      parseUnsigned("--address", item.substr(dash + 1), 127, to, error);
+        if (!ok || from > to) {
+            error = "--address needs levels 0 to 127 such as 5, 3,5,9 or 1-31, not '" + text + "'";
+            return false;
+        }
+        for (unsigned a = from; a <= to; ++a) {
+            if (!seen[a]) {
+                seen[a] = true;
+                result.push_back(int(a));
+            }
+        }
+        if (comma == std::string::npos) {
+            addresses = result;
+            return true;
+        }
+        start = comma + 1;
+    }
+}
+
 bool parseScenario(const std::string& text, Scenario& scenario, std::string& error) {
     std::string::size_type start = 0;
     for (;;) {
@@ -174,9 +207,7 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
                 ok = false;
             }
         } else if (arg == "--address") {
-            unsigned a = 0;
-            ok = takeValue() && parseUnsigned("--address", value, 127, a, error);
-            options.address = static_cast<int>(a);
+            ok = takeValue() && parseAddressList(value, options.addresses, error);
         } else if (arg == "--idle") {
             ok = takeValue() && parseUnsigned("--idle", value, 10000, options.idleMs, error);
             if (ok && options.idleMs == 0) {
@@ -229,8 +260,10 @@ Options:
   --scenario S     what to answer; a comma-separated list, may be repeated
   --delay M        same as the scenario item delay=M
   --gap M          same as the scenario item slow=M
-  --address A      answer only requests whose first address level is A
-                   (default: answer every request, as address_1 says)
+  --address LIST   answer only requests whose first address level is on the
+                   list: A, A,B,C, a range A-B or a mix (3,5,9 or 1-31);
+                   each listed address answers as its own slave (default:
+                   answer every request, as address_1 says)
   --idle MS        silence that ends a request with extended blocks (default 10)
   --json           log one JSON object a line
   --quiet          log nothing but the READY line

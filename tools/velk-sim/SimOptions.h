@@ -2,6 +2,7 @@
 #define VELK_SIMOPTIONS_H
 
 #include <string>
+#include <vector>
 
 // What the simulator answers and how it misbehaves. The content of an answer
 // comes from one mode; the faults change how its bytes go on the line and
@@ -21,11 +22,11 @@ struct Scenario {
 };
 
 struct SimOptions {
-    int com = 0;            // --com N: serve a pseudo-terminal linked as COMN (1..254)
-    std::string device;     // --device PATH: serve this tty instead
-    unsigned baud = 115200; // --baud B (real device only)
-    int address = -1;       // --address A: answer only requests whose address_1 is A
-    unsigned idleMs = 10;   // --idle MS: silence that ends a request carrying extended blocks
+    int com = 0;                // --com N: serve a pseudo-terminal linked as COMN (1..254)
+    std::string device;         // --device PATH: serve this tty instead
+    unsigned baud = 115200;     // --baud B (real device only)
+    std::vector<int> addresses; // --address LIST: answer only these address_1 values; empty: all
+    unsigned idleMs = 10;       // --idle MS: silence that ends a request carrying extended blocks
     bool json = false;
     bool quiet = false;
     bool help = false;
@@ -38,6 +39,10 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
 
 // Adds one scenario item ("echo", "delay=20", ...) or a comma-separated list of them.
 bool parseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+// "3", "3,5,9", "1-31" or a mix such as "3,10-12": address_1 values 0..127,
+// in the order given, without repeats.
+bool parseAddressList(const std::string& text, std::vector<int>& addresses, std::string& error);
 
 const char* usageText();
 

@@ -38,7 +38,7 @@ class Simulator {
 public:
     Simulator(const SimOptions& options, SimLine& line)
         : options(options), line(line), parser(options.idleMs),
-          responder(options.scenario, options.address) {}
+          responder(options.scenario, options.addresses) {}
 
     int run(int signalFd);
 

@@ -15,12 +15,6 @@ std::string hexByte(unsigned char b) {
     return text;
 }
 
-std::string msText(double ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", ms);
-    return text;
-}
-
 std::string jsonString(const std::string& text) {
     return "\"" + jsonEscape(text) + "\"";
 }
@@ -64,6 +58,12 @@ std::string fieldText(const Field& f) {
 }
 
 } // namespace
+
+std::string msText(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
 
 std::string hexBytes(const unsigned char* bytes, unsigned count) {
     std::string text;
@@ -153,6 +153,27 @@ std::string csvField(const std::string& text) {
     return out + "\"";
 }
 
+std::string dataFieldsText(const Velk21DataBlockKernel& k) {
+    Field fields[14];
+    answerFields(k, fields);
+    std::string text;
+    for (int i = 0; i < 10; ++i) {
+        text += std::string(i != 0 ? " " : "") + fields[i].name + " " + fieldText(fields[i]) + ",";
+    }
+    return text + " data " + hexBytes(k.data, 4);
+}
+
+std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
+    Field fields[14];
+    answerFields(k, fields);
+    std::string json = "{";
+    for (int i = 0; i < 14; ++i) {
+        json += std::string(i != 0 ? "," : "") + "\"" + fields[i].name +
+                "\":" + (fields[i].flag ? fieldText(fields[i]) : jsonString(fieldText(fields[i])));
+    }
+    return json + "}";
+}
+
 std::string formatText(const ExchangeRecord& r) {
     std::string text = "#" + std::to_string(r.sequence) + " " + r.timestamp + " " + r.port + " " +
                        msText(r.responseMs) + " ms: " + std::to_string(r.errorCode) + " " +
@@ -163,13 +184,7 @@ std::string formatText(const ExchangeRecord& r) {
         text += "  Rx data: " + hexBytes(r.rxDataPacket) + "\n";
     }
     if (r.answerDecoded) {
-        Field fields[14];
-        answerFields(r.answer, fields);
-        text += "  Answer:";
-        for (int i = 0; i < 10; ++i) {
-            text += std::string(" ") + fields[i].name + " " + fieldText(fields[i]) + ",";
-        }
-        text += " data " + hexBytes(r.answer.data, 4) + "\n";
+        text += "  Answer: " + dataFieldsText(r.answer) + "\n";
         text += "  Extended (" + std::to_string(r.extendedData.size()) + ")";
         text += r.extendedData.size() != 0 ? ": " + hexBytes(r.extendedData) + "\n" : "\n";
         if (r.rxType != 0) {
@@ -189,14 +204,7 @@ std::string formatJson(const ExchangeRecord& r) {
                        ",\"tx_data\":" + jsonString(hexBytes(r.txDataPacket)) +
                        ",\"rx_data\":" + jsonString(hexBytes(r.rxDataPacket)) + ",\"answer\":";
     if (r.answerDecoded) {
-        Field fields[14];
-        answerFields(r.answer, fields);
-        json += "{";
-        for (int i = 0; i < 14; ++i) {
-            json += std::string(i != 0 ? "," : "") + "\"" + fields[i].name + "\":" +
-                    (fields[i].flag ? fieldText(fields[i]) : jsonString(fieldText(fields[i])));
-        }
-        json += "}";
+        json += dataFieldsJson(r.answer);
     } else {
         json += "null";
     }

@@ -13,6 +13,9 @@
 std::string hexBytes(const unsigned char* bytes, unsigned count);
 std::string hexBytes(const DataBlock<unsigned char>& block);
 
+// Milliseconds with three decimals: "12.345".
+std::string msText(double ms);
+
 // Local time with milliseconds and UTC offset, e.g. 2024-05-01T12:34:56.789+02:00.
 std::string isoTimestamp(std::chrono::system_clock::time_point time);
 
@@ -23,6 +26,11 @@ std::string errorText(int code);
 std::string jsonEscape(const std::string& text);
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text);
+
+// The fields of a data block record: "code 3, index 1, ..., data 1 2 0 0" and
+// as a JSON object (bytes as hexadecimal strings, flags as 0 or 1).
+std::string dataFieldsText(const Velk21DataBlockKernel& kernel);
+std::string dataFieldsJson(const Velk21DataBlockKernel& kernel);
 
 std::string formatText(const ExchangeRecord& record); // several lines
 std::string formatJson(const ExchangeRecord& record); // one line

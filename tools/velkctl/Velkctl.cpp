@@ -37,6 +37,8 @@ DataBlock<unsigned char> packed(Packager& packager, const Kernel& kernel) {
     return block;
 }
 
+} // namespace
+
 std::string portProblem(const std::string& port) {
     const std::string device = resolvePortName(port);
     if (device.empty()) {
@@ -47,8 +49,6 @@ std::string portProblem(const std::string& port) {
     }
     return "cannot open port " + port + " (" + device + ")";
 }
-
-} // namespace
 
 int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Velk21Session session(cl.port, cl.baudRate);

@@ -7,6 +7,7 @@
 #include "Velk21DataBlockKernel.h"
 
 #include <ostream>
+#include <string>
 
 class StopSignals;
 
@@ -18,6 +19,9 @@ struct VelkctlRequest {
 };
 
 VelkctlRequest buildRequest(const CommandLine& commandLine);
+
+// Why the port could not be opened, for the one-line error message.
+std::string portProblem(const std::string& port);
 
 // Opens the session, runs one exchange or a cyclic run and reports on out
 // (errors and the CSV summary on err). Returns the exit status.

@@ -1,26 +1,62 @@
 #include "CommandLine.h"
+#include "ScanCommand.h"
 #include "StopSignals.h"
 #include "Velkctl.h"
 
+#include <cstring>
 #include <iostream>
+#include <unistd.h>
 
 #ifndef VELKCTL_VERSION
 #define VELKCTL_VERSION "unknown"
 #endif
 
+namespace {
+
+// The whole help, every command included: the manual page is made from it.
+void printHelp() {
+    std::cout << velkctlUsage() << "\n" << scanUsage();
+}
+
+int usageError(const char* command, const std::string& error) {
+    std::cerr << "velkctl: " << error << "\nTry 'velkctl " << command << "--help'.\n";
+    return velkctlExitUsage;
+}
+
+int scanMain(int argc, char* argv[]) {
+    ScanOptions options;
+    std::string error;
+    switch (parseScanCommandLine(argc, argv, options, error)) {
+    case ParseResult::Help:
+        std::cout << scanUsage();
+        return 0;
+    case ParseResult::UsageError:
+        return usageError("scan ", error);
+    case ParseResult::Version:
+    case ParseResult::Run:
+        break;
+    }
+    StopSignals stop;
+    return runScan(options, std::cout, std::cerr, stop, isatty(STDOUT_FILENO) == 1);
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (argc > 1 && std::strcmp(argv[1], "scan") == 0) {
+        return scanMain(argc - 1, argv + 1);
+    }
     CommandLine commandLine;
     std::string error;
     switch (parseCommandLine(argc, argv, commandLine, error)) {
     case ParseResult::Help:
-        std::cout << velkctlUsage();
+        printHelp();
         return 0;
     case ParseResult::Version:
         std::cout << "velkctl " VELKCTL_VERSION "\n";
         return 0;
     case ParseResult::UsageError:
-        std::cerr << "velkctl: " << error << "\nTry 'velkctl --help'.\n";
-        return velkctlExitUsage;
+        return usageError("", error);
     case ParseResult::Run:
         break;
     }

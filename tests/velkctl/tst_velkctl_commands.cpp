@@ -1,0 +1,209 @@
+// velkctl's commands end to end: scan, monitor and run as child processes
+// against velk-sim on pseudo-terminals in the test's own ports folder.
+
+#include "Pty.h"
+#include "SimChild.h"
+#include "VelkctlChild.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+class TestVelkctlCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void scan_data();
+    void scan();
+    void scanListsInText();
+    void scanProgressOnlyOnTerminal();
+    void scanUsageError_data();
+    void scanUsageError();
+};
+
+void TestVelkctlCommands::initTestCase() {
+    QVERIFY2(!qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty(), "run through CTest");
+    QVERIFY(QFile::exists(binary("tools/velkctl/velkctl")));
+    QVERIFY(QFile::exists(binary("tools/velk-sim/velk-sim")));
+}
+
+void TestVelkctlCommands::scan_data() {
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("answered");
+    QTest::addColumn<int>("silent");
+    QTest::addColumn<QString>("faultReason"); // "" when no address is faulty
+    QTest::addColumn<int>("attempts");        // of the faulty address
+
+    QTest::newRow("three slaves") << QStringList{"--address", "3,5,9"} << QStringList{"--to", "C"}
+                                  << 0 << QStringList{"3", "5", "9"} << 9 << "" << 0;
+    QTest::newRow("range of slaves")
+        << QStringList{"--address", "2-4"} << QStringList{"--from", "3", "--to", "0x6"} << 0
+        << QStringList{"3", "4"} << 2 << "" << 0;
+    QTest::newRow("second level") << QStringList{"--address", "4"}
+                                  << QStringList{"--levels", "4", "--to", "3"} << 0
+                                  << QStringList{"4,1", "4,2", "4,3"} << 0 << "" << 0;
+    QTest::newRow("nobody") << QStringList{"--address", "20"} << QStringList{"--to", "4"} << 1
+                            << QStringList{} << 4 << "" << 0;
+    QTest::newRow("bad CRC") << QStringList{"--address", "2", "--scenario", "bad-crc"}
+                             << QStringList{"--to", "3"} << 1 << QStringList{} << 2 << "bad CRC"
+                             << 1;
+    QTest::newRow("bad CRC asked again")
+        << QStringList{"--address", "2", "--scenario", "bad-crc"}
+        << QStringList{"--from", "2", "--to", "2", "--retries", "2"} << 1 << QStringList{} << 0
+        << "bad CRC" << 3;
+    QTest::newRow("header in the middle")
+        << QStringList{"--address", "3", "--scenario", "header-mid"} << QStringList{"--to", "3"}
+        << 1 << QStringList{} << 2 << "cut short" << 1;
+    QTest::newRow("noise before the answer")
+        << QStringList{"--address", "1", "--scenario", "garbage"} << QStringList{"--to", "2"} << 1
+        << QStringList{} << 1 << "cut short" << 1;
+}
+
+void TestVelkctlCommands::scan() {
+    QFETCH(QStringList, sim);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, answered);
+    QFETCH(int, silent);
+    QFETCH(QString, faultReason);
+    QFETCH(int, attempts);
+
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(211, sim + QStringList{"--quiet"}, &error), qPrintable(error));
+    const Run run =
+        velkctl(QStringList{"scan", "--port", child.name, "--timeout", "40", "--json"} + args);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+
+    const QStringList lines = run.lines();
+    QVERIFY(!lines.isEmpty());
+    QStringList seen;
+    int faulty = 0;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QJsonObject o = json(lines[i]);
+        QCOMPARE(o["type"].toString(), QString("scan"));
+        if (o["result"].toString() == "answered") {
+            seen << o["address"].toString();
+            QCOMPARE(o["error_code"].toInt(), 0);
+            QVERIFY(o["response_ms"].toDouble() > 0);
+            const QJsonObject a = o["answer"].toObject();
+            // The slave names itself in ao: the first level asked.
+            QCOMPARE(a["ao"].toString(), o["address"].toString().section(',', 0, 0));
+            QCOMPARE(a["csBit"].toInt(), 1);
+            QCOMPARE(byteCount(o["rx_data"].toString()), 12);
+        } else {
+            QCOMPARE(o["result"].toString(), QString("faulty"));
+            QCOMPARE(o["reason"].toString(), faultReason);
+            QCOMPARE(o["attempts"].toInt(), attempts);
+            QVERIFY(o["answer"].isNull());
+            ++faulty;
+        }
+    }
+    QCOMPARE(seen, answered);
+    QCOMPARE(faulty, faultReason.isEmpty() ? 0 : 1);
+
+    const QJsonObject s = json(lines.last());
+    QCOMPARE(s["type"].toString(), QString("scan_summary"));
+    QCOMPARE(s["answered"].toInt(), int(answered.size()));
+    QCOMPARE(s["silent"].toInt(), silent);
+    QCOMPARE(s["faulty"].toInt(), faulty);
+    QCOMPARE(s["addresses"].toInt(), int(answered.size()) + silent + faulty);
+    QStringList listed;
+    for (const QJsonValue& v : s["answered_addresses"].toArray()) {
+        listed << v.toString();
+    }
+    QCOMPARE(listed, answered);
+}
+
+void TestVelkctlCommands::scanListsInText() {
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(212, {"--address", "2,6", "--quiet"}, &error), qPrintable(error));
+    const Run run = velkctl({"scan", "--port", child.name, "--to", "7", "--timeout", "30", "--code",
+                             "3", "--index", "1"});
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.lines();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(QRegularExpression(R"(^2: answered in \d+\.\d{3} ms: code 3, index 1, ao 2, )")
+                 .match(lines[0])
+                 .hasMatch(),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith("6: answered in "), qPrintable(lines[1]));
+    QVERIFY2(
+        QRegularExpression(R"(^Scan: 7 addresses in \d+\.\d{3} s, 2 answered, 5 silent, 0 faulty$)")
+            .match(lines[2])
+            .hasMatch(),
+        qPrintable(lines[2]));
+    QVERIFY(!run.out.contains('\r')); // no progress when stdout is not a terminal
+
+    const Run quiet =
+        velkctl({"scan", "--port", child.name, "--to", "3", "--timeout", "30", "--quiet"});
+    QCOMPARE(quiet.exitCode, 0);
+    QCOMPARE(quiet.lines().size(), 1);
+    QVERIFY(quiet.out.startsWith("Scan: 3 addresses in "));
+
+    const Run csv =
+        velkctl({"scan", "--port", child.name, "--to", "3", "--timeout", "30", "--csv"});
+    QCOMPARE(csv.exitCode, 0);
+    QCOMPARE(csv.lines(), QStringList({"address,result,reason,attempts,error_code,response_ms,"
+                                       "rx_data",
+                                       csv.lines().value(1)}));
+    QVERIFY(csv.lines().value(1).startsWith("2,answered,,1,0,"));
+    QVERIFY(csv.err.startsWith("Scan: 3 addresses in ")); // the summary stays out of the table
+}
+
+void TestVelkctlCommands::scanProgressOnlyOnTerminal() {
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(213, {"--address", "2", "--quiet"}, &error), qPrintable(error));
+    auto onTerminal = [&](const QStringList& extra) {
+        Pty terminal;
+        QProcess p;
+        p.setStandardOutputFile(QString::fromStdString(terminal.path));
+        p.start(binary("tools/velkctl/velkctl"),
+                QStringList{"scan", "--port", child.name, "--to", "3", "--timeout", "20"} + extra);
+        p.waitForFinished(30000);
+        std::string seen;
+        unsigned char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(terminal.master, buffer, sizeof buffer)) > 0) {
+            seen.append(reinterpret_cast<char*>(buffer), std::size_t(n));
+        }
+        return QString::fromStdString(seen);
+    };
+    const QString text = onTerminal({});
+    QVERIFY2(text.contains("\rscanning 1 (1/3)") && text.contains("\rscanning 3 (3/3)"),
+             qPrintable(text));
+    QVERIFY2(text.contains("2: answered"), qPrintable(text));
+    const QString json = onTerminal({"--json"});
+    QVERIFY2(!json.contains("scanning") && json.contains("\"scan_summary\""), qPrintable(json));
+}
+
+void TestVelkctlCommands::scanUsageError_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no port") << QStringList{"scan"};
+    QTest::newRow("from above to")
+        << QStringList{"scan", "--port", "COM1", "--from", "9", "--to", "3"};
+    QTest::newRow("address 80") << QStringList{"scan", "--port", "COM1", "--to", "80"};
+    QTest::newRow("address 0") << QStringList{"scan", "--port", "COM1", "--from", "0"};
+    QTest::newRow("json and csv") << QStringList{"scan", "--port", "COM1", "--json", "--csv"};
+    QTest::newRow("single-request option") << QStringList{"scan", "--port", "COM1", "--wts"};
+    QTest::newRow("stray argument") << QStringList{"scan", "--port", "COM1", "5"};
+}
+
+void TestVelkctlCommands::scanUsageError() {
+    QFETCH(QStringList, args);
+    const Run run = velkctl(args);
+    QCOMPARE(run.exitCode, 64);
+    QVERIFY(run.out.isEmpty());
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("velkctl: "), qPrintable(lines[0]));
+    QCOMPARE(lines[1], QString("Try 'velkctl scan --help'."));
+}
+
+QTEST_GUILESS_MAIN(TestVelkctlCommands)
+#include "tst_velkctl_commands.moc"

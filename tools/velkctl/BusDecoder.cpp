@@ -1,0 +1,226 @@
+#include "BusDecoder.h"
+
+#include <utility>
+
+namespace {
+
+const unsigned addressBlockSize = 6;
+const unsigned dataBlockSize = 12;
+const unsigned extendedBlockSize = 10;
+// Noise is reported in pieces of at most this many bytes.
+const std::size_t noiseLimit = 256;
+
+bool isHeader(unsigned char b) {
+    return (b & 0x80) != 0;
+}
+
+// Length of the block a header starts, 0 for a header of no known kind.
+unsigned blockSize(unsigned char header, BusItem::Kind& kind) {
+    if ((header & 0xC0) == 0x80) {
+        kind = BusItem::Kind::Address;
+        return addressBlockSize;
+    }
+    if ((header & 0xC8) == 0xC0) {
+        kind = BusItem::Kind::Data;
+        return dataBlockSize;
+    }
+    if ((header & 0xD8) == 0xD8) {
+        kind = BusItem::Kind::Extended;
+        return extendedBlockSize;
+    }
+    return 0;
+}
+
+} // namespace
+
+const char* busKindName(BusItem::Kind kind) {
+    switch (kind) {
+    case BusItem::Kind::Address:
+        return "address";
+    case BusItem::Kind::Data:
+        return "data";
+    case BusItem::Kind::Extended:
+        return "extended";
+    case BusItem::Kind::Noise:
+        break;
+    }
+    return "noise";
+}
+
+const char* busVerdictName(BusItem::Verdict verdict) {
+    switch (verdict) {
+    case BusItem::Verdict::Ok:
+        return "ok";
+    case BusItem::Verdict::BadCrc:
+        return "bad CRC";
+    case BusItem::Verdict::Short:
+        return "cut short";
+    case BusItem::Verdict::Noise:
+        break;
+    }
+    return "noise";
+}
+
+const char* busDirectionName(BusItem::Direction direction) {
+    switch (direction) {
+    case BusItem::Direction::Request:
+        return "request";
+    case BusItem::Direction::Answer:
+        return "answer";
+    case BusItem::Direction::Unknown:
+        break;
+    }
+    return "-";
+}
+
+BusDecoder::BusDecoder(Sink sink, std::uint64_t idleUs)
+    : sink(std::move(sink)), idleLimitUs(idleUs) {
+    block.bytes.reserve(dataBlockSize);
+    noise.bytes.reserve(noiseLimit);
+    scratch.reserve(dataBlockSize);
+}
+
+void BusDecoder::feed(const unsigned char* bytes, std::size_t count, std::uint64_t timeUs) {
+    if (count == 0) {
+        return;
+    }
+    idle(timeUs); // silence before this chunk ends what it would have ended live
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char b = bytes[i];
+        if (isHeader(b)) {
+            if (expected != 0) {
+                finishBlock(BusItem::Verdict::Short);
+            }
+            flushNoise();
+            startBlock(b, timeUs);
+            continue;
+        }
+        if (expected != 0) {
+            block.bytes.push_back(b);
+            block.endUs = timeUs;
+            if (block.bytes.size() == expected) {
+                finishBlock(BusItem::Verdict::Ok);
+            }
+            continue;
+        }
+        if (noise.bytes.empty()) {
+            noise.timeUs = timeUs;
+        }
+        noise.bytes.push_back(b);
+        noise.endUs = timeUs;
+        if (noise.bytes.size() >= noiseLimit) {
+            flushNoise();
+        }
+    }
+    lastUs = timeUs;
+}
+
+void BusDecoder::idle(std::uint64_t nowUs) {
+    if (nowUs < lastUs || nowUs - lastUs <= idleLimitUs) {
+        return;
+    }
+    if (expected != 0) {
+        finishBlock(BusItem::Verdict::Short);
+    }
+    flushNoise();
+}
+
+void BusDecoder::finish() {
+    if (expected != 0) {
+        finishBlock(BusItem::Verdict::Short);
+    }
+    flushNoise();
+}
+
+void BusDecoder::startBlock(unsigned char header, std::uint64_t timeUs) {
+    BusItem::Kind kind = BusItem::Kind::Noise;
+    const unsigned size = blockSize(header, kind);
+    if (size == 0) {
+        noise.timeUs = timeUs;
+        noise.endUs = timeUs;
+        noise.bytes.push_back(header);
+        return;
+    }
+    expected = size;
+    block.kind = kind;
+    block.timeUs = timeUs;
+    block.endUs = timeUs;
+    block.bytes.clear();
+    block.bytes.push_back(header);
+}
+
+void BusDecoder::finishBlock(BusItem::Verdict verdict) {
+    expected = 0;
+    if (verdict == BusItem::Verdict::Ok) {
+        scratch.clear();
+        for (unsigned char b : block.bytes) {
+            scratch.append(b);
+        }
+        unsigned position = 0;
+        bool decoded = false;
+        switch (block.kind) {
+        case BusItem::Kind::Address:
+            decoded = addressPackager.unpack(scratch, position, block.address);
+            break;
+        case BusItem::Kind::Data:
+            decoded = dataPackager.unpack(scratch, position, block.data);
+            break;
+        case BusItem::Kind::Extended:
+            decoded = extendedPackager.unpack(scratch, position, block.extended);
+            break;
+        case BusItem::Kind::Noise:
+            break;
+        }
+        // The header was checked before collecting, so only the CRC can fail.
+        verdict = decoded ? BusItem::Verdict::Ok : BusItem::Verdict::BadCrc;
+    }
+    block.verdict = verdict;
+    block.extendedIndex = 0;
+    block.extendedCount = 0;
+
+    switch (block.kind) {
+    case BusItem::Kind::Address:
+        block.direction = BusItem::Direction::Request;
+        requestOpen = true;
+        extendedDirection = BusItem::Direction::Unknown;
+        break;
+    case BusItem::Kind::Data: {
+        block.direction = requestOpen ? BusItem::Direction::Request : BusItem::Direction::Answer;
+        requestOpen = false;
+        extendedDirection = block.direction;
+        extendedIndex = 0;
+        extendedCount = 0;
+        if (verdict == BusItem::Verdict::Ok && block.data.efBit != 0) {
+            const unsigned bytes = block.data.data[0] + 256u * block.data.data[1];
+            extendedCount = (bytes + 6) / 7;
+        }
+        break;
+    }
+    case BusItem::Kind::Extended:
+        block.direction = extendedDirection;
+        block.extendedIndex = ++extendedIndex;
+        block.extendedCount = extendedCount;
+        break;
+    case BusItem::Kind::Noise:
+        break;
+    }
+    emit(block);
+}
+
+void BusDecoder::flushNoise() {
+    if (noise.bytes.empty()) {
+        return;
+    }
+    noise.kind = BusItem::Kind::Noise;
+    noise.verdict = BusItem::Verdict::Noise;
+    noise.direction = BusItem::Direction::Unknown;
+    emit(noise);
+    noise.bytes.clear();
+}
+
+void BusDecoder::emit(BusItem& item) {
+    item.gapUs = anyEmitted && item.timeUs > previousEndUs ? item.timeUs - previousEndUs : 0;
+    previousEndUs = item.endUs;
+    anyEmitted = true;
+    sink(item);
+}

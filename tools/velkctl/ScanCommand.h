@@ -1,0 +1,60 @@
+#ifndef VELK_VELKCTL_SCANCOMMAND_H
+#define VELK_VELKCTL_SCANCOMMAND_H
+
+#include "CommandLine.h"
+#include "DataBlock.h"
+#include "Velk21DataBlockKernel.h"
+
+#include <ostream>
+#include <string>
+
+class StopSignals;
+
+// velkctl scan: which slaves answer.
+struct ScanOptions {
+    std::string port;
+    unsigned baudRate = 115200;
+    unsigned from = 1;
+    unsigned to = 0x7F;
+    int levelOne = -1; // --levels: walk address_2 under this address_1
+    unsigned byteTimeoutMs = 150;
+    unsigned retries = 0;
+    unsigned char code = 0;
+    unsigned char index = 0;
+    unsigned char ao = 0x1F;
+    OutputMode mode = OutputMode::Text;
+    bool quiet = false;
+};
+
+ParseResult parseScanCommandLine(int argc, char* argv[], ScanOptions& out, std::string& error);
+const char* scanUsage();
+
+// How one address ended.
+struct ScanEntry {
+    enum class Result { Answered, Silent, Faulty };
+    Result result = Result::Silent;
+    unsigned char levels[2] = {0, 0};
+    unsigned attempts = 0;
+    int errorCode = 5;
+    double responseMs = 0;
+    std::string reason; // Faulty: "bad CRC", "cut short", ...
+    DataBlock<unsigned char> rxDataPacket;
+    Velk21DataBlockKernel answer;
+};
+
+// Why an exchange that got bytes back failed: the received data block's
+// verdict for code 6, the extended block's trouble for 7 and 8.
+std::string scanFaultReason(int errorCode, const DataBlock<unsigned char>& rxDataPacket);
+
+std::string formatScanText(const ScanEntry& entry);
+std::string formatScanJson(const ScanEntry& entry);
+std::string scanCsvHeader();
+std::string formatScanCsv(const ScanEntry& entry);
+
+// Runs the scan and reports on out; progress goes to out only when
+// progress is true (a terminal). Returns the exit status: 0 when a slave
+// answered, 1 when none did, 74 when the port cannot be used.
+int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, StopSignals& stop,
+            bool progress);
+
+#endif

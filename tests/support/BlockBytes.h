@@ -4,6 +4,9 @@
 // as brace lists and compare them with QCOMPARE.
 
 #include "DataBlock.h"
+#include "Velk21AddressBlockPacketPackager.h"
+#include "Velk21DataBlockPacketPackager.h"
+#include "Velk21ExtendedBlockPacketPackager.h"
 
 #include <vector>
 
@@ -34,4 +37,28 @@ template <class Packager, class Kernel> DataBlock<unsigned char> framedBlock(con
 
 template <class Packager, class Kernel> Bytes framed(const Kernel& kernel) {
     return bytesOf(framedBlock<Packager>(kernel));
+}
+
+// A whole request as the session frames it: address block, data block and,
+// for the given extended bytes, one extended block per seven.
+inline Bytes frameRequest(const Velk21Address& levels, const Velk21DataBlockKernel& data,
+                          const Bytes& extended = Bytes()) {
+    Velk21AddressBlockKernel address(levels, 0);
+    Velk21AddressBlockPacketPackager addressPackager;
+    Velk21DataBlockPacketPackager dataPackager;
+    Velk21ExtendedBlockPacketPackager extendedPackager;
+    const unsigned groups = static_cast<unsigned>((extended.size() + 6) / 7);
+    DataBlock<unsigned char> block;
+    block.resize(6 + 12 + 10 * groups, 0);
+    unsigned position = 0;
+    addressPackager.pack(block, position, address);
+    dataPackager.pack(block, position, data);
+    for (unsigned g = 0; g < groups; ++g) {
+        Velk21ExtendedBlockKernel kernel(data.wtsBit, 0, data.subLBit);
+        for (unsigned i = 0; i < 7 && g * 7 + i < extended.size(); ++i) {
+            kernel.data[i] = extended[g * 7 + i];
+        }
+        extendedPackager.pack(block, position, kernel);
+    }
+    return Bytes(block.data(), block.data() + block.size());
 }

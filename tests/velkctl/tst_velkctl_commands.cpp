@@ -1,12 +1,27 @@
 // velkctl's commands end to end: scan, monitor and run as child processes
 // against velk-sim on pseudo-terminals in the test's own ports folder.
 
+#include "BlockBytes.h"
 #include "Pty.h"
 #include "SimChild.h"
 #include "VelkctlChild.h"
 
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <signal.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        qWarning() << "cannot write" << path;
+    }
+}
+
+} // namespace
 
 class TestVelkctlCommands : public QObject {
     Q_OBJECT
@@ -19,6 +34,9 @@ private slots:
     void scanProgressOnlyOnTerminal();
     void scanUsageError_data();
     void scanUsageError();
+    void monitorLiveThenReplay();
+    void monitorUsageError_data();
+    void monitorUsageError();
 };
 
 void TestVelkctlCommands::initTestCase() {
@@ -203,6 +221,111 @@ void TestVelkctlCommands::scanUsageError() {
     QCOMPARE(lines.size(), 2);
     QVERIFY2(lines[0].startsWith("velkctl: "), qPrintable(lines[0]));
     QCOMPARE(lines[1], QString("Try 'velkctl scan --help'."));
+}
+
+void TestVelkctlCommands::monitorLiveThenReplay() {
+    Pty line;
+    QVERIFY(line.ok());
+    QTemporaryDir dir;
+    const QString capture = dir.filePath("line.cap");
+    QProcess monitor;
+    monitor.start(binary("tools/velkctl/velkctl"),
+                  {"monitor", "--port", QString::fromStdString(line.path), "--json", "--raw",
+                   capture, "--idle", "50"});
+    QByteArray err;
+    for (int i = 0; i < 500 && !err.contains('\n'); ++i) {
+        monitor.waitForReadyRead(10);
+        err += monitor.readAllStandardError();
+    }
+    QVERIFY2(err.startsWith("velkctl: monitoring " + QByteArray::fromStdString(line.path)),
+             err.constData());
+
+    // A request, an answer 30 ms later with two bytes of noise behind it, then
+    // half an answer that silence cuts short.
+    Velk21DataBlockKernel data(Velk21ParameterId(0x10, 1), 0x1F, 0, 0, 0, 0, 0, 0, 0);
+    const Bytes request = frameRequest(Velk21Address(5, 0, 0, 0), data);
+    data.ao = 5;
+    data.csBit = 1;
+    data.data[0] = 0x99;
+    Bytes answer = framed<Velk21DataBlockPacketPackager>(data);
+    answer.push_back(0x5A);
+    answer.push_back(0x5A);
+    const Bytes half(answer.begin(), answer.begin() + 7);
+    QVERIFY(line.write(request));
+    QThread::msleep(30);
+    QVERIFY(line.write(answer));
+    QThread::msleep(80);
+    QVERIFY(line.write(half));
+    QThread::msleep(150);
+    ::kill(pid_t(monitor.processId()), SIGTERM);
+    QVERIFY(monitor.waitForFinished(10000));
+    QCOMPARE(monitor.exitCode(), 0);
+    const QString live = QString::fromUtf8(monitor.readAllStandardOutput());
+    const QStringList lines = live.split('\n', Qt::SkipEmptyParts);
+
+    QStringList seen;
+    for (const QString& l : lines.mid(0, lines.size() - 1)) {
+        const QJsonObject o = json(l);
+        seen << o["kind"].toString() + " " + o["verdict"].toString();
+    }
+    QCOMPARE(seen,
+             QStringList({"address ok", "data ok", "data ok", "noise noise", "data cut short"}));
+    const QJsonObject reply = json(lines[2]);
+    QCOMPARE(reply["direction"].toString(), QString("answer"));
+    QVERIFY2(reply["gap_us"].toInteger() >= 25000, qPrintable(lines[2]));
+    QCOMPARE(reply["fields"].toObject()["data_0"].toString(), QString("99"));
+    const QJsonObject summary = json(lines.last());
+    QCOMPARE(summary["type"].toString(), QString("monitor_summary"));
+    QCOMPARE(summary["blocks"].toInt(), 4);
+    QCOMPARE(summary["cut_short"].toInt(), 1);
+    QCOMPARE(summary["noise_bytes"].toInt(), 2);
+    QCOMPARE(summary["answers"].toInt(), 2);
+
+    // Never a byte towards the line.
+    unsigned char probe = 0;
+    QCOMPARE(::read(line.master, &probe, 1), ssize_t(-1));
+
+    // The capture decodes offline to the very same lines.
+    const Run replay = velkctl({"monitor", "--replay", capture, "--json", "--idle", "50"});
+    QCOMPARE(replay.exitCode, 0);
+    QCOMPARE(replay.out, live);
+    const Run text = velkctl({"monitor", "--replay", capture});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY2(text.lines().value(1).contains(QRegularExpression(
+                 R"(us\s+request\s+data\s+ok\s+C0 1F 0 10 1 0 0 0 0 0 0 \w+ \| code 10, )")),
+             qPrintable(text.out));
+    QVERIFY(text.lines().last().startsWith("Monitor: 4 blocks (3 ok, 0 bad CRC, 1 cut short)"));
+
+    // A damaged capture: what could be read is shown, then the reason.
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    writeFile(dir.filePath("cut.cap"), bytes.left(bytes.size() - 3));
+    const Run damaged = velkctl({"monitor", "--replay", dir.filePath("cut.cap"), "--quiet"});
+    QCOMPARE(damaged.exitCode, 65);
+    QVERIFY2(damaged.err.contains("capture ends inside a record"), qPrintable(damaged.err));
+}
+
+void TestVelkctlCommands::monitorUsageError_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("neither port nor replay") << QStringList{"monitor"} << 64;
+    QTest::newRow("both") << QStringList{"monitor", "--port", "COM1", "--replay", "x"} << 64;
+    QTest::newRow("replay with raw") << QStringList{"monitor", "--replay", "x", "--raw", "y"} << 64;
+    QTest::newRow("idle 0") << QStringList{"monitor", "--port", "COM1", "--idle", "0"} << 64;
+    QTest::newRow("no such capture")
+        << QStringList{"monitor", "--replay", "/nonexistent/x.cap"} << 74;
+    QTest::newRow("no such port") << QStringList{"monitor", "--port", "COM250"} << 74;
+}
+
+void TestVelkctlCommands::monitorUsageError() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    const Run run = velkctl(args);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith("velkctl: "), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestVelkctlCommands)

@@ -1,6 +1,7 @@
 // velk-sim's request parsing and answers, without a terminal: requests are
 // framed with the project's packagers, answers decoded with them.
 
+#include "BlockBytes.h"
 #include "RequestParser.h"
 #include "Responder.h"
 #include "SimOptions.h"
@@ -10,32 +11,9 @@
 
 #include <vector>
 
-using Bytes = std::vector<unsigned char>;
 Q_DECLARE_METATYPE(Bytes)
 
 namespace {
-
-Bytes frameRequest(const Velk21Address& levels, const Velk21DataBlockKernel& data,
-                   const Bytes& extended = Bytes()) {
-    Velk21AddressBlockKernel address(levels, 0);
-    Velk21AddressBlockPacketPackager addressPackager;
-    Velk21DataBlockPacketPackager dataPackager;
-    Velk21ExtendedBlockPacketPackager extendedPackager;
-    const unsigned groups = static_cast<unsigned>((extended.size() + 6) / 7);
-    DataBlock<unsigned char> block;
-    block.resize(6 + 12 + 10 * groups, 0);
-    unsigned position = 0;
-    addressPackager.pack(block, position, address);
-    dataPackager.pack(block, position, data);
-    for (unsigned g = 0; g < groups; ++g) {
-        Velk21ExtendedBlockKernel kernel(data.wtsBit, 0, data.subLBit);
-        for (unsigned i = 0; i < 7 && g * 7 + i < extended.size(); ++i) {
-            kernel.data[i] = extended[g * 7 + i];
-        }
-        extendedPackager.pack(block, position, kernel);
-    }
-    return Bytes(block.data(), block.data() + block.size());
-}
 
 Velk21DataBlockKernel record(unsigned char code, unsigned char index, unsigned char wts = 0,
                              unsigned char ef = 0) {

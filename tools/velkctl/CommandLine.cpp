@@ -176,9 +176,11 @@ bool parseHexList(const std::string& text, unsigned max, std::vector<unsigned ch
 const char* velkctlUsage() {
     return R"(Usage: velkctl --port PORT --address A1[,A2,A3,A4] [OPTION]...
   or:  velkctl scan --port PORT [OPTION]...
+  or:  velkctl monitor --port PORT | --replay FILE [OPTION]...
 Send one VELK request as bus master, once or cyclically, and show each answer.
 Commands (each described after this one; velkctl COMMAND --help for one):
   scan      ask every address of a range, list the slaves that answer
+  monitor   decode the blocks on the line without sending; save and replay captures
 
 Hexadecimal values are written 1F or 0x1F (any case); baud rate, times and
 counts are decimal. A value out of range is a usage error.

@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "MonitorCommand.h"
 #include "ScanCommand.h"
 #include "StopSignals.h"
 #include "Velkctl.h"
@@ -15,7 +16,7 @@ namespace {
 
 // The whole help, every command included: the manual page is made from it.
 void printHelp() {
-    std::cout << velkctlUsage() << "\n" << scanUsage();
+    std::cout << velkctlUsage() << "\n" << scanUsage() << "\n" << monitorUsage();
 }
 
 int usageError(const char* command, const std::string& error) {
@@ -40,11 +41,34 @@ int scanMain(int argc, char* argv[]) {
     return runScan(options, std::cout, std::cerr, stop, isatty(STDOUT_FILENO) == 1);
 }
 
+int monitorMain(int argc, char* argv[]) {
+    MonitorOptions options;
+    std::string error;
+    switch (parseMonitorCommandLine(argc, argv, options, error)) {
+    case ParseResult::Help:
+        std::cout << monitorUsage();
+        return 0;
+    case ParseResult::UsageError:
+        return usageError("monitor ", error);
+    case ParseResult::Version:
+    case ParseResult::Run:
+        break;
+    }
+    if (!options.replayFile.empty()) {
+        return replayCapture(options, std::cout, std::cerr);
+    }
+    StopSignals stop;
+    return runMonitor(options, std::cout, std::cerr, stop);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "scan") == 0) {
         return scanMain(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::strcmp(argv[1], "monitor") == 0) {
+        return monitorMain(argc - 1, argv + 1);
     }
     CommandLine commandLine;
     std::string error;

@@ -1,0 +1,414 @@
+#include "MonitorCommand.h"
+
+#include "Capture.h"
+#include "ExchangeOutput.h"
+#include "PortNames.h"
+#include "PosixSerialDevice.h"
+#include "StopSignals.h"
+#include "SubcommandSupport.h"
+#include "Velkctl.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+enum MonitorOptionId {
+    MonPort = 'p',
+    MonBaud = 'b',
+    MonQuiet = 'q',
+    MonHelp = 'h',
+    MonRaw = 256,
+    MonReplay,
+    MonIdle,
+    MonDuration,
+    MonJson,
+    MonCsv,
+};
+
+const option monitorOptions[] = {
+    {"port", required_argument, nullptr, MonPort},
+    {"baud", required_argument, nullptr, MonBaud},
+    {"raw", required_argument, nullptr, MonRaw},
+    {"replay", required_argument, nullptr, MonReplay},
+    {"idle", required_argument, nullptr, MonIdle},
+    {"duration", required_argument, nullptr, MonDuration},
+    {"json", no_argument, nullptr, MonJson},
+    {"csv", no_argument, nullptr, MonCsv},
+    {"quiet", no_argument, nullptr, MonQuiet},
+    {"help", no_argument, nullptr, MonHelp},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::string hexText(const std::vector<unsigned char>& bytes) {
+    return hexBytes(bytes.data(), unsigned(bytes.size()));
+}
+
+std::string hexByte(unsigned char b) {
+    return hexBytes(&b, 1);
+}
+
+std::string fieldsText(const BusItem& item) {
+    if (item.verdict != BusItem::Verdict::Ok) {
+        return "";
+    }
+    switch (item.kind) {
+    case BusItem::Kind::Address: {
+        const Velk21Address& a = item.address.address;
+        return "address " + hexByte(a.address_1) + "," + hexByte(a.address_2) + "," +
+               hexByte(a.address_3) + "," + hexByte(a.address_4) + ", timeBit " +
+               std::to_string(item.address.timeBit);
+    }
+    case BusItem::Kind::Data:
+        return dataFieldsText(item.data);
+    case BusItem::Kind::Extended:
+        return "block " + std::to_string(item.extendedIndex) +
+               (item.extendedCount != 0 ? "/" + std::to_string(item.extendedCount) : "") +
+               ", wtsBit " + std::to_string(item.extended.wtsBit) + ", csBit " +
+               std::to_string(item.extended.csBit) + ", subLBit " +
+               std::to_string(item.extended.subLBit) + ", data " + hexBytes(item.extended.data, 7);
+    case BusItem::Kind::Noise:
+        break;
+    }
+    return "";
+}
+
+std::string fieldsJson(const BusItem& item) {
+    if (item.verdict != BusItem::Verdict::Ok) {
+        return "null";
+    }
+    switch (item.kind) {
+    case BusItem::Kind::Address: {
+        const Velk21Address& a = item.address.address;
+        return "{\"address_1\":\"" + hexByte(a.address_1) + "\",\"address_2\":\"" +
+               hexByte(a.address_2) + "\",\"address_3\":\"" + hexByte(a.address_3) +
+               "\",\"address_4\":\"" + hexByte(a.address_4) +
+               "\",\"timeBit\":" + std::to_string(item.address.timeBit) + "}";
+    }
+    case BusItem::Kind::Data:
+        return dataFieldsJson(item.data);
+    case BusItem::Kind::Extended:
+        return "{\"block\":" + std::to_string(item.extendedIndex) +
+               ",\"blocks\":" + std::to_string(item.extendedCount) +
+               ",\"wtsBit\":" + std::to_string(item.extended.wtsBit) +
+               ",\"csBit\":" + std::to_string(item.extended.csBit) +
+               ",\"subLBit\":" + std::to_string(item.extended.subLBit) + ",\"data\":\"" +
+               hexBytes(item.extended.data, 7) + "\"}";
+    case BusItem::Kind::Noise:
+        break;
+    }
+    return "null";
+}
+
+// Prints each item as the decoder hands it over, and counts it.
+class MonitorReport {
+public:
+    MonitorReport(const MonitorOptions& options, std::ostream& out, bool live)
+        : options(options), out(out), live(live) {
+        if (!options.quiet && options.mode == OutputMode::Csv) {
+            out << busItemCsvHeader() << '\n';
+        }
+    }
+
+    void item(const BusItem& item) {
+        statistics.add(item);
+        if (options.quiet) {
+            return;
+        }
+        switch (options.mode) {
+        case OutputMode::Text:
+            out << formatBusItemText(item) << '\n';
+            break;
+        case OutputMode::Json:
+            out << formatBusItemJson(item) << '\n';
+            break;
+        case OutputMode::Csv:
+            out << formatBusItemCsv(item) << '\n';
+            break;
+        }
+        if (live) {
+            out.flush();
+        }
+    }
+
+    void summary(std::ostream& err) {
+        if (options.mode == OutputMode::Json) {
+            out << statistics.json() << std::endl;
+        } else {
+            (options.mode == OutputMode::Csv ? err : out) << statistics.text() << std::flush;
+        }
+    }
+
+private:
+    const MonitorOptions& options;
+    std::ostream& out;
+    bool live;
+    MonitorStatistics statistics;
+};
+
+} // namespace
+
+const char* monitorUsage() {
+    return R"(Usage: velkctl monitor --port PORT [OPTION]...
+  or:  velkctl monitor --replay FILE [OPTION]...
+Decode what is on the line: every address, data and extended block with its
+CRC verdict, as request or answer, with its arrival time and the gap before
+it (microseconds). A header byte (bit 7 set) always starts a block, so a block
+cut short by the next one, or by silence, is shown as such; bytes that belong
+to no block are shown as noise. The port is opened for itself alone, RTS and
+DTR stay low and nothing is ever written to it.
+
+      --raw FILE           also save the bytes with their arrival times
+      --replay FILE        decode a capture saved with --raw instead of a port
+      --idle MS            silence that ends an unfinished block (default 150,
+                           the session's byte time-out)
+      --duration MS        stop after MS ms (default: until Ctrl-C or SIGTERM)
+  -p, --port PORT, -b, --baud RATE
+                           as for a single request
+      --json               one JSON object per block ("type": "block"), then a
+                           summary ("type": "monitor_summary")
+      --csv                a header line, then one row per block; the summary
+                           goes to standard error
+  -q, --quiet              only the summary
+Text shows one line per block: time, gap, direction, kind, verdict, the bytes
+in hexadecimal and the decoded fields. The summary counts blocks by verdict,
+requests, answers and noise.
+Exit status: 0 done, 64 usage error, 65 the capture is damaged, 74 the port
+or a file cannot be opened, or the port was lost.
+)";
+}
+
+ParseResult parseMonitorCommandLine(int argc, char* argv[], MonitorOptions& out,
+                                    std::string& error) {
+    MonitorOptions o;
+    bool json = false;
+    bool csv = false;
+    auto decimal = [&](int id, unsigned min, unsigned max, unsigned& target) {
+        unsigned n = 0;
+        if (!parseDecimalNumber(optarg, max, n) || n < min) {
+            error = "invalid " + longOptionName(monitorOptions, id) + " '" + optarg +
+                    "': expected a decimal number " + std::to_string(min) + ".." +
+                    std::to_string(max);
+            return false;
+        }
+        target = n;
+        return true;
+    };
+    optind = 0;
+    opterr = 0;
+    for (;;) {
+        const int id = getopt_long(argc, argv, ":p:b:qh", monitorOptions, nullptr);
+        if (id == -1) {
+            break;
+        }
+        bool ok = true;
+        switch (id) {
+        case MonHelp:
+            return ParseResult::Help;
+        case MonPort:
+            o.port = optarg;
+            break;
+        case MonBaud:
+            ok = decimal(id, 1, 4000000, o.baudRate);
+            break;
+        case MonRaw:
+            o.rawFile = optarg;
+            break;
+        case MonReplay:
+            o.replayFile = optarg;
+            break;
+        case MonIdle:
+            ok = decimal(id, 1, 3600000, o.idleMs);
+            break;
+        case MonDuration:
+            ok = decimal(id, 1, 86400000, o.durationMs);
+            break;
+        case MonJson:
+            json = true;
+            break;
+        case MonCsv:
+            csv = true;
+            break;
+        case MonQuiet:
+            o.quiet = true;
+            break;
+        default:
+            error = getoptFailure(id, monitorOptions, argv);
+            return ParseResult::UsageError;
+        }
+        if (!ok) {
+            return ParseResult::UsageError;
+        }
+    }
+    if (optind < argc) {
+        error = std::string("unexpected argument '") + argv[optind] + "'";
+        return ParseResult::UsageError;
+    }
+    if (o.port.empty() == o.replayFile.empty()) {
+        error =
+            o.port.empty() ? "give --port or --replay" : "--port and --replay exclude each other";
+        return ParseResult::UsageError;
+    }
+    if (!o.replayFile.empty() && (!o.rawFile.empty() || o.durationMs != 0)) {
+        error = "--replay takes no --raw or --duration";
+        return ParseResult::UsageError;
+    }
+    if (!outputModeOf(json, csv, o.mode, error)) {
+        return ParseResult::UsageError;
+    }
+    out = o;
+    return ParseResult::Run;
+}
+
+std::string formatBusItemText(const BusItem& item) {
+    char head[96];
+    std::snprintf(head, sizeof head, "%12llu us %+10lld us  %-8s %-9s %-10s",
+                  (unsigned long long)item.timeUs, (long long)item.gapUs,
+                  busDirectionName(item.direction), busKindName(item.kind),
+                  busVerdictName(item.verdict));
+    std::string text = head + hexText(item.bytes);
+    const std::string fields = fieldsText(item);
+    return fields.empty() ? text : text + " | " + fields;
+}
+
+std::string formatBusItemJson(const BusItem& item) {
+    return "{\"type\":\"block\",\"time_us\":" + std::to_string(item.timeUs) +
+           ",\"gap_us\":" + std::to_string(item.gapUs) + ",\"direction\":" +
+           (item.direction == BusItem::Direction::Unknown
+                ? std::string("null")
+                : "\"" + std::string(busDirectionName(item.direction)) + "\"") +
+           ",\"kind\":\"" + busKindName(item.kind) + "\",\"verdict\":\"" +
+           busVerdictName(item.verdict) + "\",\"bytes\":\"" + hexText(item.bytes) +
+           "\",\"fields\":" + fieldsJson(item) + "}";
+}
+
+std::string busItemCsvHeader() {
+    return "time_us,gap_us,direction,kind,verdict,bytes,fields";
+}
+
+std::string formatBusItemCsv(const BusItem& item) {
+    return std::to_string(item.timeUs) + "," + std::to_string(item.gapUs) + "," +
+           (item.direction == BusItem::Direction::Unknown ? "" : busDirectionName(item.direction)) +
+           "," + busKindName(item.kind) + "," + busVerdictName(item.verdict) + "," +
+           hexText(item.bytes) + "," + csvField(fieldsText(item));
+}
+
+void MonitorStatistics::add(const BusItem& item) {
+    if (item.kind == BusItem::Kind::Noise) {
+        ++noisePieces;
+        noiseBytes += item.bytes.size();
+        return;
+    }
+    ++blocks;
+    ok += item.verdict == BusItem::Verdict::Ok ? 1 : 0;
+    badCrc += item.verdict == BusItem::Verdict::BadCrc ? 1 : 0;
+    cutShort += item.verdict == BusItem::Verdict::Short ? 1 : 0;
+    requests += item.kind == BusItem::Kind::Address ? 1 : 0;
+    answers +=
+        item.kind == BusItem::Kind::Data && item.direction == BusItem::Direction::Answer ? 1 : 0;
+}
+
+std::string MonitorStatistics::text() const {
+    return "Monitor: " + std::to_string(blocks) + " blocks (" + std::to_string(ok) + " ok, " +
+           std::to_string(badCrc) + " bad CRC, " + std::to_string(cutShort) + " cut short), " +
+           std::to_string(requests) + " requests, " + std::to_string(answers) + " answers, " +
+           std::to_string(noiseBytes) + " noise bytes in " + std::to_string(noisePieces) +
+           " pieces\n";
+}
+
+std::string MonitorStatistics::json() const {
+    return "{\"type\":\"monitor_summary\",\"blocks\":" + std::to_string(blocks) +
+           ",\"ok\":" + std::to_string(ok) + ",\"bad_crc\":" + std::to_string(badCrc) +
+           ",\"cut_short\":" + std::to_string(cutShort) +
+           ",\"requests\":" + std::to_string(requests) + ",\"answers\":" + std::to_string(answers) +
+           ",\"noise_pieces\":" + std::to_string(noisePieces) +
+           ",\"noise_bytes\":" + std::to_string(noiseBytes) + "}";
+}
+
+int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err) {
+    CaptureReader reader;
+    std::string error;
+    if (!reader.open(o.replayFile, error)) {
+        err << "velkctl: " << error << std::endl;
+        return velkctlExitPort;
+    }
+    MonitorReport report(o, out, false);
+    BusDecoder decoder([&](const BusItem& item) { report.item(item); },
+                       std::uint64_t(o.idleMs) * 1000);
+    std::uint64_t timeUs = 0;
+    std::vector<unsigned char> bytes;
+    while (reader.next(timeUs, bytes, error)) {
+        decoder.feed(bytes.data(), bytes.size(), timeUs);
+    }
+    decoder.finish();
+    report.summary(err);
+    if (!error.empty()) {
+        err << "velkctl: " << o.replayFile << ": " << error << std::endl;
+        return velkctlExitBadCapture;
+    }
+    return 0;
+}
+
+int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
+    PosixSerialDevice device;
+    const std::string path = resolvePortName(o.port);
+    // Opening drops RTS and DTR; nothing below writes or raises them.
+    if (path.empty() || !device.open(path) || !device.configure(o.baudRate, 0)) {
+        err << "velkctl: " << portProblem(o.port) << std::endl;
+        return velkctlExitPort;
+    }
+    const std::uint64_t startUs = monotonicUs();
+    CaptureWriter capture;
+    if (!o.rawFile.empty()) {
+        const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now().time_since_epoch());
+        if (!capture.open(o.rawFile, std::uint64_t(wall.count()))) {
+            err << "velkctl: cannot write " << o.rawFile << std::endl;
+            return velkctlExitPort;
+        }
+    }
+    if (!o.quiet) {
+        err << "velkctl: monitoring " << o.port << " (" << path << ")" << std::endl;
+    }
+
+    MonitorReport report(o, out, true);
+    BusDecoder decoder([&](const BusItem& item) { report.item(item); },
+                       std::uint64_t(o.idleMs) * 1000);
+    int status = 0;
+    unsigned char buffer[4096];
+    const std::uint64_t endUs = o.durationMs != 0 ? startUs + o.durationMs * 1000ull : 0;
+    while (!stop.pending()) {
+        const std::uint64_t before = monotonicUs();
+        if (endUs != 0 && before >= endUs) {
+            break;
+        }
+        unsigned wait = 50; // bounds how late a stop is noticed
+        if (endUs != 0 && endUs - before < 50000) {
+            wait = unsigned((endUs - before + 999) / 1000);
+        }
+        unsigned got = 0;
+        if (!device.read(buffer, sizeof buffer, wait, got)) {
+            err << "velkctl: lost port " << o.port << std::endl;
+            status = velkctlExitPort;
+            break;
+        }
+        const std::uint64_t nowUs = monotonicUs() - startUs;
+        if (got == 0) {
+            decoder.idle(nowUs);
+            continue;
+        }
+        if (!o.rawFile.empty() && !capture.write(nowUs, buffer, got)) {
+            err << "velkctl: cannot write " << o.rawFile << std::endl;
+            status = velkctlExitPort;
+            break;
+        }
+        decoder.feed(buffer, got, nowUs);
+    }
+    decoder.finish();
+    report.summary(err);
+    if (!capture.close() && status == 0) {
+        err << "velkctl: cannot write " << o.rawFile << std::endl;
+        status = velkctlExitPort;
+    }
+    return status;
+}

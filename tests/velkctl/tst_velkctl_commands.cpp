@@ -8,6 +8,7 @@
 
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <signal.h>
@@ -37,6 +38,10 @@ private slots:
     void monitorLiveThenReplay();
     void monitorUsageError_data();
     void monitorUsageError();
+    void runExamplePlan();
+    void runFailingPlan();
+    void invalidPlanSendsNothing_data();
+    void invalidPlanSendsNothing();
 };
 
 void TestVelkctlCommands::initTestCase() {
@@ -326,6 +331,114 @@ void TestVelkctlCommands::monitorUsageError() {
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith("velkctl: "), qPrintable(run.err));
+}
+
+void TestVelkctlCommands::runExamplePlan() {
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(214, {"--scenario", "registers", "--quiet"}, &error), qPrintable(error));
+    QTemporaryDir dir;
+    const QString report = dir.filePath("report.xml");
+    const Run run = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json", "--port",
+                             child.name, "--junit", report});
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = run.lines();
+    QCOMPARE(lines.size(), 8);
+    for (int i = 0; i < 7; ++i) {
+        QVERIFY2(lines[i].startsWith("PASS  " + QString::number(i + 1) + " "),
+                 qPrintable(lines[i]));
+    }
+    QVERIFY(lines[6].contains("(20 exchanges, max "));
+    QVERIFY2(lines[7].startsWith("Plan: 7 steps, 7 passed, 0 failed, 0 not run in "),
+             qPrintable(lines[7]));
+
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    int cases = 0;
+    int failures = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        cases += xml.isStartElement() && xml.name() == QLatin1String("testcase") ? 1 : 0;
+        failures += xml.isStartElement() && xml.name() == QLatin1String("failure") ? 1 : 0;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(cases, 7);
+    QCOMPARE(failures, 0);
+}
+
+void TestVelkctlCommands::runFailingPlan() {
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(215, {"--scenario", "registers", "--address", "3", "--quiet"}, &error),
+             qPrintable(error));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath("plan.json");
+    writeFile(plan, R"({"port": "COM215", "steps": [
+        {"name": "store 7", "request": {"address": "3", "code": "10", "wts": true, "data": "7"},
+         "capture": {"seven": "data_0"}},
+        {"name": "expect 8 <wrong>", "repeat": 5,
+         "request": {"address": "3", "code": "10"},
+         "expect": {"value": {"type": "INTEGER", "equals": 8}}},
+        {"name": "use the captured value", "request": {"address": "3", "code": "10", "index": "${seven}"},
+         "expect": {"data_0": "0"}},
+        {"name": "nobody at 4", "request": {"address": "4"}, "timeout": 20, "expect": {"error": 5}}
+    ]})");
+    const QString report = dir.filePath("report.xml");
+    const Run run = velkctl({"run", plan, "--junit", report, "--json"});
+    QCOMPARE(run.exitCode, 1);
+    const QStringList lines = run.lines();
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(json(lines[0])["result"].toString(), QString("pass"));
+    const QJsonObject failed = json(lines[1]);
+    QCOMPARE(failed["result"].toString(), QString("fail"));
+    QCOMPARE(failed["exchanges"].toInt(), 1); // the first failing repeat ends the step
+    const QJsonObject why = failed["failures"].toArray().at(0).toObject();
+    QCOMPARE(why["field"].toString(), QString("value"));
+    QCOMPARE(why["got"].toString(), QString("7"));
+    QVERIFY(why["expected"].toString().startsWith("8 +/- 0"));
+    QCOMPARE(json(lines[2])["result"].toString(), QString("pass"));
+    QCOMPARE(json(lines[3])["result"].toString(), QString("pass"));
+    const QJsonObject summary = json(lines[4]);
+    QCOMPARE(summary["passed"].toInt(), 3);
+    QCOMPARE(summary["failed"].toInt(), 1);
+
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString xml = QString::fromUtf8(file.readAll());
+    QVERIFY2(xml.contains("name=\"2 expect 8 &lt;wrong&gt;\"") &&
+                 xml.contains("<failure message=\"value: expected 8 +/- 0"),
+             qPrintable(xml));
+}
+
+void TestVelkctlCommands::invalidPlanSendsNothing_data() {
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("bad value in the last step")
+        << QByteArray("{\"steps\": [{\"request\": {\"address\": \"5\"}},\n"
+                      "{\"request\": {\"address\": \"5\", \"status\": \"G\"}}]}")
+        << ":2: request: invalid status 'G'";
+    QTest::newRow("not JSON") << QByteArray("steps:\n  - x\n") << ":1: syntax error";
+    QTest::newRow("unknown field") << QByteArray("{\"steps\": [{\"request\": {\"address\": "
+                                                 "\"5\"}, \"expext\": {}}]}")
+                                   << ":1: unknown field 'expext' in a step";
+}
+
+void TestVelkctlCommands::invalidPlanSendsNothing() {
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, message);
+    SimChild child;
+    QString error;
+    QVERIFY2(child.start(216, {"--scenario", "echo"}, &error), qPrintable(error));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plan.json");
+    writeFile(path, plan);
+    const Run run = velkctl({"run", path, "--port", child.name});
+    QCOMPARE(run.exitCode, 64);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith("velkctl: " + path + message), qPrintable(run.err));
+    QCOMPARE(child.loggedLines("REQ"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestVelkctlCommands)

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "MonitorCommand.h"
+#include "RunCommand.h"
 #include "ScanCommand.h"
 #include "StopSignals.h"
 #include "Velkctl.h"
@@ -16,7 +17,10 @@ namespace {
 
 // The whole help, every command included: the manual page is made from it.
 void printHelp() {
-    std::cout << velkctlUsage() << "\n" << scanUsage() << "\n" << monitorUsage();
+    std::cout << velkctlUsage() << "\n"
+              << scanUsage() << "\n"
+              << monitorUsage() << "\n"
+              << runUsage();
 }
 
 int usageError(const char* command, const std::string& error) {
@@ -61,6 +65,23 @@ int monitorMain(int argc, char* argv[]) {
     return runMonitor(options, std::cout, std::cerr, stop);
 }
 
+int runMain(int argc, char* argv[]) {
+    RunOptions options;
+    std::string error;
+    switch (parseRunCommandLine(argc, argv, options, error)) {
+    case ParseResult::Help:
+        std::cout << runUsage();
+        return 0;
+    case ParseResult::UsageError:
+        return usageError("run ", error);
+    case ParseResult::Version:
+    case ParseResult::Run:
+        break;
+    }
+    StopSignals stop;
+    return runPlan(options, std::cout, std::cerr, stop);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -69,6 +90,9 @@ int main(int argc, char* argv[]) {
     }
     if (argc > 1 && std::strcmp(argv[1], "monitor") == 0) {
         return monitorMain(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::strcmp(argv[1], "run") == 0) {
+        return runMain(argc - 1, argv + 1);
     }
     CommandLine commandLine;
     std::string error;

@@ -10,6 +10,7 @@
 #endif
 
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>

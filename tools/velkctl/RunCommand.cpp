@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -448,14 +449,14 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
             if (!r.failures.empty()) {
                 break; // a repeat that fails ends the step
             }
-            for (const auto& [name, field] : step.captures) {
-                const std::string value = stepAnswerField(answer, field);
+            for (const auto& capture : step.captures) {
+                const std::string value = stepAnswerField(answer, capture.second);
                 auto same = std::find_if(variables.begin(), variables.end(),
-                                         [&](const auto& v) { return v.first == name; });
+                                         [&](const auto& v) { return v.first == capture.first; });
                 if (same != variables.end()) {
                     same->second = value;
                 } else {
-                    variables.emplace_back(name, value);
+                    variables.emplace_back(capture.first, value);
                 }
             }
         }

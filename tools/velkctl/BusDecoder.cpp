@@ -1,5 +1,6 @@
 #include "BusDecoder.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -152,10 +153,8 @@ void BusDecoder::startBlock(unsigned char header, std::uint64_t timeUs) {
 void BusDecoder::finishBlock(BusItem::Verdict verdict) {
     expected = 0;
     if (verdict == BusItem::Verdict::Ok) {
-        scratch.clear();
-        for (unsigned char b : block.bytes) {
-            scratch.append(b);
-        }
+        scratch.resize(unsigned(block.bytes.size()), 0);
+        std::copy(block.bytes.begin(), block.bytes.end(), scratch.data());
         unsigned position = 0;
         bool decoded = false;
         switch (block.kind) {

@@ -9,9 +9,18 @@
 
 namespace {
 
+// Digits without leading zeros; by hand, as the monitor formats millions of bytes.
+void appendHexByte(std::string& text, unsigned char b) {
+    static const char digits[] = "0123456789ABCDEF";
+    if (b >= 0x10) {
+        text += digits[b >> 4];
+    }
+    text += digits[b & 0x0F];
+}
+
 std::string hexByte(unsigned char b) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%X", unsigned(b));
+    std::string text;
+    appendHexByte(text, b);
     return text;
 }
 
@@ -57,6 +66,14 @@ std::string fieldText(const Field& f) {
     return f.flag ? std::string(f.value != 0 ? "1" : "0") : hexByte(f.value);
 }
 
+void appendField(std::string& text, const Field& f) {
+    if (f.flag) {
+        text += f.value != 0 ? '1' : '0';
+    } else {
+        appendHexByte(text, f.value);
+    }
+}
+
 } // namespace
 
 std::string msText(double ms) {
@@ -67,11 +84,12 @@ std::string msText(double ms) {
 
 std::string hexBytes(const unsigned char* bytes, unsigned count) {
     std::string text;
+    text.reserve(count * 3);
     for (unsigned i = 0; i < count; ++i) {
         if (i != 0) {
             text += ' ';
         }
-        text += hexByte(bytes[i]);
+        appendHexByte(text, bytes[i]);
     }
     return text;
 }
@@ -153,25 +171,46 @@ std::string csvField(const std::string& text) {
     return out + "\"";
 }
 
+// Both append into one string: the monitor formats millions of blocks.
 std::string dataFieldsText(const Velk21DataBlockKernel& k) {
     Field fields[14];
     answerFields(k, fields);
     std::string text;
+    text.reserve(160);
     for (int i = 0; i < 10; ++i) {
-        text += std::string(i != 0 ? " " : "") + fields[i].name + " " + fieldText(fields[i]) + ",";
+        if (i != 0) {
+            text += ' ';
+        }
+        text += fields[i].name;
+        text += ' ';
+        appendField(text, fields[i]);
+        text += ',';
     }
-    return text + " data " + hexBytes(k.data, 4);
+    text += " data ";
+    text += hexBytes(k.data, 4);
+    return text;
 }
 
 std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
     Field fields[14];
     answerFields(k, fields);
-    std::string json = "{";
+    std::string json;
+    json.reserve(240);
+    json += '{';
     for (int i = 0; i < 14; ++i) {
-        json += std::string(i != 0 ? "," : "") + "\"" + fields[i].name +
-                "\":" + (fields[i].flag ? fieldText(fields[i]) : jsonString(fieldText(fields[i])));
+        if (i != 0) {
+            json += ',';
+        }
+        json += '"';
+        json += fields[i].name;
+        json += fields[i].flag ? "\":" : "\":\"";
+        appendField(json, fields[i]);
+        if (!fields[i].flag) {
+            json += '"';
+        }
     }
-    return json + "}";
+    json += '}';
+    return json;
 }
 
 std::string formatText(const ExchangeRecord& r) {

@@ -266,20 +266,42 @@ std::string formatBusItemText(const BusItem& item) {
                   (unsigned long long)item.timeUs, (long long)item.gapUs,
                   busDirectionName(item.direction), busKindName(item.kind),
                   busVerdictName(item.verdict));
-    std::string text = head + hexText(item.bytes);
-    const std::string fields = fieldsText(item);
-    return fields.empty() ? text : text + " | " + fields;
+    std::string text;
+    text.reserve(256);
+    text += head;
+    text += hexText(item.bytes);
+    if (item.verdict == BusItem::Verdict::Ok) {
+        text += " | ";
+        text += fieldsText(item);
+    }
+    return text;
 }
 
 std::string formatBusItemJson(const BusItem& item) {
-    return "{\"type\":\"block\",\"time_us\":" + std::to_string(item.timeUs) +
-           ",\"gap_us\":" + std::to_string(item.gapUs) + ",\"direction\":" +
-           (item.direction == BusItem::Direction::Unknown
-                ? std::string("null")
-                : "\"" + std::string(busDirectionName(item.direction)) + "\"") +
-           ",\"kind\":\"" + busKindName(item.kind) + "\",\"verdict\":\"" +
-           busVerdictName(item.verdict) + "\",\"bytes\":\"" + hexText(item.bytes) +
-           "\",\"fields\":" + fieldsJson(item) + "}";
+    std::string json;
+    json.reserve(384);
+    json += "{\"type\":\"block\",\"time_us\":";
+    json += std::to_string(item.timeUs);
+    json += ",\"gap_us\":";
+    json += std::to_string(item.gapUs);
+    json += ",\"direction\":";
+    if (item.direction == BusItem::Direction::Unknown) {
+        json += "null";
+    } else {
+        json += '"';
+        json += busDirectionName(item.direction);
+        json += '"';
+    }
+    json += ",\"kind\":\"";
+    json += busKindName(item.kind);
+    json += "\",\"verdict\":\"";
+    json += busVerdictName(item.verdict);
+    json += "\",\"bytes\":\"";
+    json += hexText(item.bytes);
+    json += "\",\"fields\":";
+    json += fieldsJson(item);
+    json += '}';
+    return json;
 }
 
 std::string busItemCsvHeader() {

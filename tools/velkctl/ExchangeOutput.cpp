@@ -82,15 +82,19 @@ std::string msText(double ms) {
     return text;
 }
 
-std::string hexBytes(const unsigned char* bytes, unsigned count) {
-    std::string text;
-    text.reserve(count * 3);
+void appendHexBytes(std::string& text, const unsigned char* bytes, unsigned count) {
     for (unsigned i = 0; i < count; ++i) {
         if (i != 0) {
             text += ' ';
         }
         appendHexByte(text, bytes[i]);
     }
+}
+
+std::string hexBytes(const unsigned char* bytes, unsigned count) {
+    std::string text;
+    text.reserve(count * 3);
+    appendHexBytes(text, bytes, count);
     return text;
 }
 
@@ -172,11 +176,9 @@ std::string csvField(const std::string& text) {
 }
 
 // Both append into one string: the monitor formats millions of blocks.
-std::string dataFieldsText(const Velk21DataBlockKernel& k) {
+void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& k) {
     Field fields[14];
     answerFields(k, fields);
-    std::string text;
-    text.reserve(160);
     for (int i = 0; i < 10; ++i) {
         if (i != 0) {
             text += ' ';
@@ -187,15 +189,12 @@ std::string dataFieldsText(const Velk21DataBlockKernel& k) {
         text += ',';
     }
     text += " data ";
-    text += hexBytes(k.data, 4);
-    return text;
+    appendHexBytes(text, k.data, 4);
 }
 
-std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
+void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& k) {
     Field fields[14];
     answerFields(k, fields);
-    std::string json;
-    json.reserve(240);
     json += '{';
     for (int i = 0; i < 14; ++i) {
         if (i != 0) {
@@ -210,6 +209,19 @@ std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
         }
     }
     json += '}';
+}
+
+std::string dataFieldsText(const Velk21DataBlockKernel& k) {
+    std::string text;
+    text.reserve(160);
+    appendDataFieldsText(text, k);
+    return text;
+}
+
+std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
+    std::string json;
+    json.reserve(240);
+    appendDataFieldsJson(json, k);
     return json;
 }
 

@@ -12,6 +12,7 @@
 // without leading zeros, separated by one blank.
 std::string hexBytes(const unsigned char* bytes, unsigned count);
 std::string hexBytes(const DataBlock<unsigned char>& block);
+void appendHexBytes(std::string& text, const unsigned char* bytes, unsigned count);
 
 // Milliseconds with three decimals: "12.345".
 std::string msText(double ms);
@@ -31,6 +32,8 @@ std::string csvField(const std::string& text);
 // as a JSON object (bytes as hexadecimal strings, flags as 0 or 1).
 std::string dataFieldsText(const Velk21DataBlockKernel& kernel);
 std::string dataFieldsJson(const Velk21DataBlockKernel& kernel);
+void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& kernel);
+void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& kernel);
 
 std::string formatText(const ExchangeRecord& record); // several lines
 std::string formatJson(const ExchangeRecord& record); // one line

@@ -115,23 +115,26 @@ public:
         if (options.quiet) {
             return;
         }
+        // Lines gather in one buffer, written out in large pieces (at once when live).
         switch (options.mode) {
         case OutputMode::Text:
-            out << formatBusItemText(item) << '\n';
+            appendBusItemText(buffer, item);
             break;
         case OutputMode::Json:
-            out << formatBusItemJson(item) << '\n';
+            appendBusItemJson(buffer, item);
             break;
         case OutputMode::Csv:
-            out << formatBusItemCsv(item) << '\n';
+            buffer += formatBusItemCsv(item);
             break;
         }
-        if (live) {
-            out.flush();
+        buffer += '\n';
+        if (live || buffer.size() >= flushSize) {
+            flush();
         }
     }
 
     void summary(std::ostream& err) {
+        flush();
         if (options.mode == OutputMode::Json) {
             out << statistics.json() << std::endl;
         } else {
@@ -142,7 +145,17 @@ public:
 private:
     const MonitorOptions& options;
     std::ostream& out;
+    void flush() {
+        out.write(buffer.data(), std::streamsize(buffer.size()));
+        if (live) {
+            out.flush();
+        }
+        buffer.clear();
+    }
+
+    static constexpr std::size_t flushSize = 1 << 16;
     bool live;
+    std::string buffer;
     MonitorStatistics statistics;
 };
 
@@ -260,26 +273,26 @@ ParseResult parseMonitorCommandLine(int argc, char* argv[], MonitorOptions& out,
     return ParseResult::Run;
 }
 
-std::string formatBusItemText(const BusItem& item) {
+void appendBusItemText(std::string& text, const BusItem& item) {
     char head[96];
-    std::snprintf(head, sizeof head, "%12llu us %+10lld us  %-8s %-9s %-10s",
-                  (unsigned long long)item.timeUs, (long long)item.gapUs,
-                  busDirectionName(item.direction), busKindName(item.kind),
-                  busVerdictName(item.verdict));
-    std::string text;
-    text.reserve(256);
-    text += head;
-    text += hexText(item.bytes);
-    if (item.verdict == BusItem::Verdict::Ok) {
-        text += " | ";
+    const int n = std::snprintf(head, sizeof head, "%12llu us %+10lld us  %-8s %-9s %-10s",
+                                (unsigned long long)item.timeUs, (long long)item.gapUs,
+                                busDirectionName(item.direction), busKindName(item.kind),
+                                busVerdictName(item.verdict));
+    text.append(head, std::size_t(n > 0 ? n : 0));
+    appendHexBytes(text, item.bytes.data(), unsigned(item.bytes.size()));
+    if (item.verdict != BusItem::Verdict::Ok) {
+        return;
+    }
+    text += " | ";
+    if (item.kind == BusItem::Kind::Data) {
+        appendDataFieldsText(text, item.data);
+    } else {
         text += fieldsText(item);
     }
-    return text;
 }
 
-std::string formatBusItemJson(const BusItem& item) {
-    std::string json;
-    json.reserve(384);
+void appendBusItemJson(std::string& json, const BusItem& item) {
     json += "{\"type\":\"block\",\"time_us\":";
     json += std::to_string(item.timeUs);
     json += ",\"gap_us\":";
@@ -297,10 +310,25 @@ std::string formatBusItemJson(const BusItem& item) {
     json += "\",\"verdict\":\"";
     json += busVerdictName(item.verdict);
     json += "\",\"bytes\":\"";
-    json += hexText(item.bytes);
+    appendHexBytes(json, item.bytes.data(), unsigned(item.bytes.size()));
     json += "\",\"fields\":";
-    json += fieldsJson(item);
+    if (item.verdict == BusItem::Verdict::Ok && item.kind == BusItem::Kind::Data) {
+        appendDataFieldsJson(json, item.data);
+    } else {
+        json += fieldsJson(item);
+    }
     json += '}';
+}
+
+std::string formatBusItemText(const BusItem& item) {
+    std::string text;
+    appendBusItemText(text, item);
+    return text;
+}
+
+std::string formatBusItemJson(const BusItem& item) {
+    std::string json;
+    appendBusItemJson(json, item);
     return json;
 }
 

@@ -31,6 +31,9 @@ const char* monitorUsage();
 // One line per item (without the line break).
 std::string formatBusItemText(const BusItem& item);
 std::string formatBusItemJson(const BusItem& item);
+// The same, appended to text (no allocation per item once text has grown).
+void appendBusItemText(std::string& text, const BusItem& item);
+void appendBusItemJson(std::string& json, const BusItem& item);
 std::string busItemCsvHeader();
 std::string formatBusItemCsv(const BusItem& item);
 

@@ -132,6 +132,10 @@ void TestPlan::invalidPlans_data() {
         << "{\"steps\": [{\"request\": {\"address\": \"5\",\n\"data\": \"${d}\"}, \"capture\": "
            "{\"d\": \"data\"}}]}"
         << 2 << "variable 'd' is not captured by an earlier step";
+    // Each level of a document costs its path; a plan has no use for depth.
+    QTest::newRow("nested too deeply")
+        << "{\"comment\": " + QString(100000, '[') + QString(100000, ']') + ", \"steps\": []}" << 1
+        << "nested too deeply";
     QTest::newRow("field twice") << "{\"steps\": [{\"request\": {\"address\": \"5\",\n\"address\": "
                                     "\"6\"}}]}"
                                  << 2 << "field 'address' given twice";
@@ -196,6 +200,9 @@ void TestPlan::yamlPlan() {
                        true, plan, error));
     QVERIFY2(QString::fromStdString(error).startsWith("p.yaml:4: request code must be a string"),
              error.c_str());
+    const std::string deep = "comment: " + std::string(40, '[') + std::string(40, ']') + "\n";
+    QVERIFY(!parsePlan(deep, "p.yaml", true, plan, error));
+    QVERIFY2(QString::fromStdString(error).contains("nested too deeply"), error.c_str());
 }
 
 void TestPlan::variables_data() {

@@ -21,6 +21,8 @@ using json = nlohmann::json;
 
 namespace {
 
+const std::size_t maxPlanDepth = 32;
+
 // Where each value of the document was: JSON pointer -> line (from 1).
 using LineMap = std::map<std::string, int>;
 
@@ -138,6 +140,13 @@ private:
         return true;
     }
     bool open(json&& v) {
+        // Every value keeps its path in the line map, so depth costs its
+        // square; no plan needs more than a handful of levels.
+        if (stack.size() >= maxPlanDepth) {
+            error = "nested too deeply (more than " + std::to_string(maxPlanDepth) + " levels)";
+            errorLine = count.tokenLine;
+            return false;
+        }
         std::string path;
         json* slot = place(std::move(v), path);
         lines[path] = count.tokenLine;
@@ -158,21 +167,31 @@ private:
 #ifdef VELK_HAVE_YAML
 // A YAML document as the same tree, with the same line map. Plain scalars
 // become booleans or numbers where they read as such; quoted ones stay text.
-json fromYaml(const YAML::Node& node, const std::string& path, LineMap& lines) {
+json fromYaml(const YAML::Node& node, const std::string& path, LineMap& lines, std::size_t depth,
+              std::string& error) {
     lines[path] = node.Mark().line + 1;
+    if (depth > maxPlanDepth && error.empty()) {
+        error = std::to_string(node.Mark().line + 1) + ": nested too deeply (more than " +
+                std::to_string(maxPlanDepth) + " levels)";
+    }
+    if (!error.empty()) {
+        return json(nullptr);
+    }
     switch (node.Type()) {
     case YAML::NodeType::Map: {
         json out = json::object();
         for (const auto& item : node) {
             const std::string key = item.first.as<std::string>();
-            out[key] = fromYaml(item.second, path + "/" + pointerToken(key), lines);
+            out[key] =
+                fromYaml(item.second, path + "/" + pointerToken(key), lines, depth + 1, error);
         }
         return out;
     }
     case YAML::NodeType::Sequence: {
         json out = json::array();
         for (std::size_t i = 0; i < node.size(); ++i) {
-            out.push_back(fromYaml(node[i], path + "/" + std::to_string(i), lines));
+            out.push_back(
+                fromYaml(node[i], path + "/" + std::to_string(i), lines, depth + 1, error));
         }
         return out;
     }
@@ -577,7 +596,12 @@ bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan
     if (yaml) {
 #ifdef VELK_HAVE_YAML
         try {
-            doc = fromYaml(YAML::Load(text), "", lines);
+            std::string deep;
+            doc = fromYaml(YAML::Load(text), "", lines, 0, deep);
+            if (!deep.empty()) {
+                error = name + ":" + deep;
+                return false;
+            }
         } catch (const YAML::Exception& e) {
             error = name + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg;
             return false;

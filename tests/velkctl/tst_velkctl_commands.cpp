@@ -36,6 +36,7 @@ private slots:
     void scanUsageError_data();
     void scanUsageError();
     void monitorLiveThenReplay();
+    void monitorEndsAfterDuration();
     void monitorUsageError_data();
     void monitorUsageError();
     void runExamplePlan();
@@ -313,6 +314,20 @@ void TestVelkctlCommands::monitorLiveThenReplay() {
     const Run damaged = velkctl({"monitor", "--replay", dir.filePath("cut.cap"), "--quiet"});
     QCOMPARE(damaged.exitCode, 65);
     QVERIFY2(damaged.err.contains("capture ends inside a record"), qPrintable(damaged.err));
+}
+
+void TestVelkctlCommands::monitorEndsAfterDuration() {
+    Pty line;
+    QVERIFY(line.ok());
+    QElapsedTimer timer;
+    timer.start();
+    const Run run = velkctl(
+        {"monitor", "--port", QString::fromStdString(line.path), "--duration", "300", "-q"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(timer.elapsed() >= 300);
+    QCOMPARE(run.out, QString("Monitor: 0 blocks (0 ok, 0 bad CRC, 0 cut short), 0 requests, 0 "
+                              "answers, 0 noise bytes in 0 pieces\n"));
+    QVERIFY(run.err.isEmpty()); // --quiet: not even the line saying what is monitored
 }
 
 void TestVelkctlCommands::monitorUsageError_data() {

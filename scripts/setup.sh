@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-5compat-dev libgl-dev
+  fonts-liberation2
   libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
 )
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang.

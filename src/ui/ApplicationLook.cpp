@@ -18,6 +18,16 @@ const char* applicationStyleSheet() {
            "QTabWidget::pane { border-style: none; } ";
 }
 
+void useApplicationFontFamily() {
+    // The form's fixed geometry was laid out for a narrow face; Debian's
+    // default DejaVu Sans cuts the group box titles at 11 pt bold. Liberation
+    // Sans (a package dependency) fits with room to spare, the condensed
+    // DejaVu just fits; fontconfig picks a substitute when neither is there.
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
+    QApplication::setFont(font);
+}
+
 void applyApplicationLook(const QFont& font) {
     QApplication::setOverrideCursor(Qt::CrossCursor);
     QApplication::setStyle(QStyleFactory::create("Windows"));

@@ -3,6 +3,11 @@
 
 class QFont;
 
+// Makes the application's default family one whose widths fit the form
+// (laid out for a narrow Windows face); call before the dialog is built so
+// that its font, and with it every widget's, takes that family.
+void useApplicationFontFamily();
+
 // The program-wide look set once the dialog exists: cross cursor, the Windows
 // widget style, the dialog's font for every widget (the keyboards included)
 // and the style sheet that makes vertical scroll bars finger-wide.

@@ -6,6 +6,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Sources and tr() texts are UTF-8, so no 8-bit codec has to be installed.
+    useApplicationFontFamily();
 
     // Builds the form, restores the settings, lists the ports and opens the
     // session before the look below is applied.

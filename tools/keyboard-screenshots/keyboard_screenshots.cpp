@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The program's look: Windows style, its bold 11-point font, its style sheet.
+    useApplicationFontFamily();
     QFont font = QApplication::font();
     font.setPointSize(11);
     font.setBold(true);

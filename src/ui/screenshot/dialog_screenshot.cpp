@@ -47,6 +47,7 @@ int main(int argc, char* argv[]) {
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
+    useApplicationFontFamily();
 
     QProcess sim;
     sim.start(QString::fromLocal8Bit(argv[1]), {"--com", "3", "--scenario", "extended=10"});

@@ -19,8 +19,11 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QSignalBlocker>
 #include <QTableWidgetItem>
 #include <QTextCodec>
+
+#include <algorithm>
 
 namespace {
 
@@ -162,12 +165,14 @@ VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots&
         ui.rs232GroupBox->setEnabled(false);
         showPortState(externalSession);
     } else {
-        for (const PortInfo& port : scanPorts(portRoots)) {
-            ui.portName->addItem(QString::fromStdString(port.name));
-            ui.portName->setItemData(ui.portName->count() - 1, QString::fromStdString(port.device),
-                                     Qt::ToolTipRole);
+        listPorts();
+        // The saved port when it is listed, else the first.
+        if (ui.portName->count() > 0) {
+            ui.portName->setCurrentIndex(0);
         }
         selectSavedPort();
+        // Adapters come and go while the dialog runs.
+        connect(ui.portName, &PortComboBox::popupAboutToShow, this, &VelkTestUi::listPorts);
         connect(ui.portName, &QComboBox::currentIndexChanged, this, &VelkTestUi::sessionInit);
         connect(ui.baudRate, &QComboBox::currentIndexChanged, this, &VelkTestUi::sessionInit);
         sessionInit();
@@ -248,6 +253,33 @@ void VelkTestUi::selectSavedPort() {
     if (index >= 0) {
         ui.portName->setCurrentIndex(index);
     }
+}
+
+// Lists the ports that exist now, in ascending number, keeping the selection
+// as it is: the selected port stays listed even when its device has gone, so
+// that the session is never switched to another port unasked.
+void VelkTestUi::listPorts() {
+    const QString selected = ui.portName->currentText();
+    std::vector<PortInfo> ports = scanPorts(portRoots);
+    const unsigned selectedNumber = portNumber(selected.toStdString());
+    const auto place = std::find_if(ports.begin(), ports.end(), [&](const PortInfo& port) {
+        return portNumber(port.name) >= selectedNumber;
+    });
+    if (selectedNumber != 0 && (place == ports.end() || place->name != selected.toStdString())) {
+        ports.insert(place,
+                     PortInfo{selected.toStdString(),
+                              ui.portName->currentData(Qt::ToolTipRole).toString().toStdString()});
+    }
+
+    const QSignalBlocker blocker(ui.portName);
+    ui.portName->clear();
+    for (const PortInfo& port : ports) {
+        ui.portName->addItem(QString::fromStdString(port.name));
+        ui.portName->setItemData(ui.portName->count() - 1, QString::fromStdString(port.device),
+                                 Qt::ToolTipRole);
+    }
+    ui.portName->setCurrentIndex(
+        ui.portName->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
 void VelkTestUi::waitForSingleSend() {

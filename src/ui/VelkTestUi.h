@@ -95,6 +95,7 @@ private:
     Velk21Session* session() const;
     void showPortState(Velk21Session* s);
     void selectSavedPort();
+    void listPorts();
     void waitForSingleSend();
     void deleteOwnSession();
     void refreshRequest();

@@ -1,9 +1,9 @@
 #include "ParameterNames.h"
 
-ParameterNameList::ParameterNameList(std::initializer_list<const char*> utf8Names) {
-    names.reserve(static_cast<qsizetype>(utf8Names.size()));
-    for (const char* name : utf8Names)
-        names.append(QString::fromUtf8(name));
+ParameterNameList::ParameterNameList(const NameTexts& utf8Names) {
+    names.reserve(utf8Names.count);
+    for (int i = 0; i < utf8Names.count; ++i)
+        names.append(QString::fromUtf8(utf8Names.names[i]));
 }
 
 int ParameterNameList::indexOf(const QString& name) const {
@@ -27,8 +27,8 @@ int ParameterNameList::count() const {
     return static_cast<int>(names.size());
 }
 
-const ParameterNameList accessModeNames{"RO", "WO", "RW", "CONST"};
-const ParameterNameList unitNames{"", "%", "мм", "с", "мс", "уп/мин", "уп", "шт", "ч"};
-const ParameterNameList typeNames{"NIL", "BOOLEAN", "INTEGER", "UNSIGNED", "REAL32", "REAL32FIX"};
-const ParameterNameList kindNames{"VAR", "ARRAY", "STRUCT", "COMPOSITE"};
-const ParameterNameList storageNames{"UNSAVED", "COMMON", "PRIVATE"};
+const ParameterNameList accessModeNames{accessModeNameTexts};
+const ParameterNameList unitNames{unitNameTexts};
+const ParameterNameList typeNames{typeNameTexts};
+const ParameterNameList kindNames{kindNameTexts};
+const ParameterNameList storageNames{storageNameTexts};

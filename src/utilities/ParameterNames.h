@@ -3,15 +3,12 @@
 #include <QString>
 #include <QStringList>
 
-#include <initializer_list>
-
-// Data type codes: the positions of the names in typeNames.
-enum ParameterType { NIL = 0, BOOLEAN = 1, INTEGER = 2, UNSIGNED = 3, REAL32 = 4, REAL32FIX = 5 };
+#include "ParameterTypes.h"
 
 // A fixed list of attribute names; the position of a name is its numeric code.
 class ParameterNameList {
 public:
-    ParameterNameList(std::initializer_list<const char*> utf8Names);
+    explicit ParameterNameList(const NameTexts& utf8Names);
 
     // Code of the first entry equal to name ignoring letter case; 0 for an empty or
     // unknown name (the same code as the first entry).

@@ -1,7 +1,7 @@
 #include "ParameterValue.h"
 
 #include "IntegerConversion.h"
-#include "ParameterNames.h"
+#include "ParameterTypes.h"
 
 #include <cmath>
 #include <cstdint>

@@ -3,6 +3,8 @@
 #include "CommandLine.h"
 #include "ExchangeOutput.h"
 #include "ExchangeStatistics.h"
+#include "ParameterTypes.h"
+#include "ParameterValue.h"
 #include "UserValue.h"
 
 #include <QJsonArray>
@@ -11,7 +13,10 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -70,6 +75,8 @@ private slots:
     void userValueDecimals();
     void typedValue_data();
     void typedValue();
+    void typedValueMatchesDialogText();
+    void userValueParsesAsDialog();
     void statistics_data();
     void statistics();
     void statisticsCountsErrorsApart();
@@ -340,6 +347,16 @@ void TestVelkctlCore::typedValue_data() {
                               << "4294967295";
     QTest::newRow("BOOLEAN bit 0 only") << ByteList{0xFE, 0, 0, 0} << "BOOLEAN"
                                         << "0";
+    // Exact half-way cases go away from zero, as the dialog shows them.
+    QTest::newRow("REAL32 tie 0.0625") << ByteList{0, 0, 0x80, 0x3D} << "REAL32"
+                                       << "0.063";
+    QTest::newRow("REAL32 tie -0.0625") << ByteList{0, 0, 0x80, 0xBD} << "REAL32"
+                                        << "-0.063";
+    QTest::newRow("REAL32 -0 unsigned") << ByteList{0, 0, 0, 0x80} << "REAL32"
+                                        << "0.000";
+    QTest::newRow("REAL32 rounds into the integer part")
+        << ByteList{0xF0, 0xFF, 0x7F, 0x40} << "REAL32"
+        << "4.000";
 }
 
 void TestVelkctlCore::typedValue() {
@@ -352,6 +369,50 @@ void TestVelkctlCore::typedValue() {
     }
     QCOMPARE(QString::fromStdString(typedValueText(b, parameterTypeCode(type.toStdString()))),
              text);
+}
+
+// The typed view is built without Qt; it must read exactly as the dialog's
+// QString::number(v, 'f', decimals) over the whole range of single values.
+void TestVelkctlCore::typedValueMatchesDialogText() {
+    std::uint32_t bits = 0x9E3779B9u;
+    for (int i = 0; i < 20000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        unsigned char b[4] = {
+            static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+            static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (!std::isfinite(f)) {
+            continue;
+        }
+        QCOMPARE(QString::fromStdString(typedValueText(b, parameterTypeCode("REAL32"))),
+                 QString::number(double(f), 'f', 3));
+        // Small fixed-point values with up to 6 decimals, ties included.
+        b[3] = static_cast<unsigned char>(i % 7);
+        ParameterValue fix(0, 0);
+        fix.fromBytes(b, 4, REAL32FIX, 0);
+        QCOMPARE(QString::fromStdString(typedValueText(b, parameterTypeCode("REAL32FIX"))),
+                 QString::number(fix.value, 'f', int(fix.decimals)));
+    }
+}
+
+void TestVelkctlCore::userValueParsesAsDialog() {
+    const char* texts[] = {"1.5", " 1.5", "+1.5 ", "-2",  "1e3", ".5",   "5.",  "0x10",
+                           "1,5", "",     " ",     "+-1", "--1", "1.5e", "inf", "nan",
+                           "abc", "1 2",  "\t7\n", "+",   "-",   "1e400"};
+    for (const char* text : texts) {
+        bool ok = false;
+        const double expected = QString::fromUtf8(text).toDouble(&ok);
+        unsigned char bytes[4] = {};
+        std::string error;
+        const bool accepted = splitUserValue(text, parameterTypeCode("REAL32"), bytes, error);
+        QVERIFY2(accepted == (ok && std::isfinite(expected)), text);
+        if (accepted) {
+            ParameterValue value(0, 0);
+            value.fromBytes(bytes, 4, REAL32, 0);
+            QCOMPARE(value.value, double(float(expected)));
+        }
+    }
 }
 
 void TestVelkctlCore::statistics_data() {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -102,6 +103,21 @@ std::string hexBytes(const DataBlock<unsigned char>& block) {
     return hexBytes(block.data(), block.size());
 }
 
+namespace {
+// Seconds since 1970 of a broken-down time taken as UTC (days from the civil
+// date, proleptic Gregorian calendar).
+long long secondsAsUtc(const std::tm& t) {
+    const long long year = t.tm_year + 1900LL - (t.tm_mon < 2 ? 1 : 0);
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long month = t.tm_mon + 1;
+    const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + t.tm_mday - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = era * 146097 + dayOfEra - 719468;
+    return days * 86400 + t.tm_hour * 3600LL + t.tm_min * 60LL + t.tm_sec;
+}
+} // namespace
+
 std::string isoTimestamp(std::chrono::system_clock::time_point time) {
     const auto sinceEpoch = time.time_since_epoch();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
@@ -112,10 +128,16 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
     }
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local{};
-    localtime_r(&t, &local);
+    {
+        // std::localtime is the call both platforms have; its result is shared.
+        static std::mutex localtimeMutex;
+        std::lock_guard<std::mutex> lock(localtimeMutex);
+        local = *std::localtime(&t);
+    }
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;
+    // The zone offset: the local fields read as if they were UTC, minus the time.
+    const long offset = static_cast<long>((secondsAsUtc(local) - static_cast<long long>(t)) / 60);
     const long absolute = offset < 0 ? -offset : offset;
     char text[64];
     std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, int(ms), offset < 0 ? '-' : '+',

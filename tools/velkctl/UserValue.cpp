@@ -1,31 +1,120 @@
 #include "UserValue.h"
 
-#include "ParameterNames.h"
+#include "ParameterTypes.h"
 #include "ParameterValue.h"
 
-#include <QString>
-#include <QStringList>
-
 #include <cfloat>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool equalIgnoringAsciiCase(const std::string& a, const char* b) {
+    const std::size_t n = std::strlen(b);
+    if (a.size() != n) {
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (upperAscii(a[i]) != upperAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// A number as the dialog's QString::toDouble reads it: C notation, blanks around it
+// allowed, an optional sign.
+bool parseNumber(const std::string& text, double& value) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isSpace(text[first])) {
+        ++first;
+    }
+    while (last > first && isSpace(text[last - 1])) {
+        --last;
+    }
+    if (first < last && text[first] == '+' && (last - first < 2 || text[first + 1] != '-')) {
+        ++first;
+    }
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last;
+    if (begin == end) {
+        return false;
+    }
+    const std::from_chars_result r = std::from_chars(begin, end, value);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+// Fixed notation with half-way cases rounded away from zero, as the dialog's
+// QString::number(v, 'f', n) shows them (printf would round them to even). The exact
+// decimal expansion of the double decides, so no tie is mistaken.
+std::string fixedText(double value, int decimals) {
+    // A double has at most 1074 fractional digits and 309 integral ones.
+    constexpr int exactDigits = 1100;
+    std::vector<char> buffer(exactDigits + 400);
+    const std::to_chars_result r = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                                 value, std::chars_format::fixed, exactDigits);
+    std::string exact(buffer.data(), r.ptr);
+    const bool negative = !exact.empty() && exact[0] == '-';
+    std::string digits = negative ? exact.substr(1) : exact;
+    const std::size_t point = digits.find('.');
+    const std::size_t keep = point + 1 + static_cast<std::size_t>(decimals);
+    const bool roundUp = digits[keep] >= '5';
+    digits.resize(decimals > 0 ? keep : point);
+    if (roundUp) {
+        std::size_t i = digits.size();
+        for (;;) {
+            if (i == 0) {
+                digits.insert(digits.begin(), '1');
+                break;
+            }
+            --i;
+            if (digits[i] == '.') {
+                continue;
+            }
+            if (digits[i] == '9') {
+                digits[i] = '0';
+                continue;
+            }
+            ++digits[i];
+            break;
+        }
+    }
+    // -0.0 shows as 0, while a small negative value rounded to zero keeps its sign.
+    return (negative && value != 0) ? "-" + digits : digits;
+}
+
+} // namespace
 
 int parameterTypeCode(const std::string& name) {
-    // The list answers 0 for an unknown name as well as for NIL.
-    const QString text = QString::fromStdString(name);
-    const int code = typeNames.indexOf(text);
-    return text.compare(typeNames.nameOf(code), Qt::CaseInsensitive) == 0 ? code : -1;
+    for (int code = 0; code < typeNameTexts.count; ++code) {
+        if (equalIgnoringAsciiCase(name, typeNameTexts.names[code])) {
+            return code;
+        }
+    }
+    return -1;
 }
 
 std::string parameterTypeName(int type) {
-    return typeNames.nameOf(type).toStdString();
+    return (type >= 0 && type < typeNameTexts.count) ? typeNameTexts.names[type] : "";
 }
 
 int userValueDecimals(const std::string& text) {
-    const QStringList parts = QString::fromStdString(text).split(QLatin1Char('.'));
-    if (parts.size() != 2) {
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos || text.find('.', point + 1) != std::string::npos) {
         return 0;
     }
-    const int decimals = int(parts[1].size());
+    const int decimals = static_cast<int>(text.size() - point - 1);
     return decimals < 1 ? 1 : (decimals > 3 ? 3 : decimals);
 }
 
@@ -73,9 +162,8 @@ bool fitsType(double value, int decimals, int type, std::string& error) {
 } // namespace
 
 bool splitUserValue(const std::string& text, int type, unsigned char bytes[4], std::string& error) {
-    bool ok = false;
-    const double value = QString::fromStdString(text).toDouble(&ok);
-    if (!ok || !std::isfinite(value)) {
+    double value = 0;
+    if (!parseNumber(text, value) || !std::isfinite(value)) {
         error = "is not a number";
         return false;
     }
@@ -94,5 +182,5 @@ std::string typedValueText(const unsigned char bytes[4], int type) {
     const int requested = (type == REAL32 || type == REAL32FIX) ? 3 : 0;
     ParameterValue value(0, 0);
     value.fromBytes(bytes, 4, type, requested);
-    return QString::number(value.value, 'f', int(value.decimals)).toStdString();
+    return fixedText(value.value, static_cast<int>(value.decimals));
 }

@@ -1,7 +1,9 @@
 #include "StopSignals.h"
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
+#include <pthread.h>
 
 namespace {
 
@@ -13,15 +15,20 @@ long long nowNs() {
 
 } // namespace
 
-StopSignals::StopSignals() {
-    sigemptyset(&stopSet);
-    sigaddset(&stopSet, SIGINT);
-    sigaddset(&stopSet, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSet, &previousMask);
+struct StopSignals::Native {
+    sigset_t stopSet;
+    sigset_t previousMask;
+};
+
+StopSignals::StopSignals() : native(std::make_unique<Native>()) {
+    sigemptyset(&native->stopSet);
+    sigaddset(&native->stopSet, SIGINT);
+    sigaddset(&native->stopSet, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &native->stopSet, &native->previousMask);
 }
 
 StopSignals::~StopSignals() {
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &native->previousMask, nullptr);
 }
 
 bool StopSignals::wait(unsigned ms) {
@@ -33,7 +40,7 @@ bool StopSignals::wait(unsigned ms) {
             timeout.tv_sec = time_t(left / 1000000000LL);
             timeout.tv_nsec = long(left % 1000000000LL);
         }
-        if (sigtimedwait(&stopSet, nullptr, &timeout) >= 0) {
+        if (sigtimedwait(&native->stopSet, nullptr, &timeout) >= 0) {
             return true;
         }
         // EINTR: another signal; go on waiting for the time left.

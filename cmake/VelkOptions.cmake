@@ -1,4 +1,5 @@
 # Build options shared by every target.
+option(VELK_WITH_QT "Build the Qt layers, the dialog and the Qt tests" ON)
 option(VELK_BUILD_TESTS "Build the tests" ON)
 option(VELK_BUILD_BENCH "Build the benchmarks" ON)
 option(VELK_BUILD_FUZZ "Build the libFuzzer targets (needs clang)" OFF)

@@ -9,12 +9,14 @@ packages=(
   fonts-liberation2
   libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
 )
-# Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang.
+# Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,
+# the Windows build the MinGW-w64 cross compiler and Wine for its tests.
 for extra in "$@"; do
   case "$extra" in
     --screenshots) packages+=(xvfb xauth) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
-    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz)" >&2; exit 64 ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64) ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows)" >&2; exit 64 ;;
   esac
 done
 

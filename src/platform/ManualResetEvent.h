@@ -1,13 +1,14 @@
 #ifndef VELK_MANUALRESETEVENT_H
 #define VELK_MANUALRESETEVENT_H
 
-#include <pthread.h>
+#include <memory>
 #include <string>
 
 // Event that stays set until it is reset; every waiter passes while it is
-// set. Timed waits count on CLOCK_MONOTONIC. The waits are thread
-// cancellation points (a worker stuck in one can be terminated, see
-// PlatformThread). The name only identifies the object.
+// set. The name only identifies the object; it is registered nowhere.
+// POSIX: mutex + condition variable, timed waits on CLOCK_MONOTONIC, the waits
+// are thread cancellation points (see PlatformThread). Windows: an unnamed
+// manual-reset event object.
 class ManualResetEvent {
 public:
     ManualResetEvent(const std::string& name, bool initiallySet);
@@ -25,10 +26,9 @@ public:
     const std::string& name() const { return label; }
 
 private:
+    struct Native;
     std::string label;
-    mutable pthread_mutex_t mutex;
-    pthread_cond_t condition;
-    bool signalled;
+    std::unique_ptr<Native> native;
 };
 
 #endif

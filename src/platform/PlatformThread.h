@@ -2,15 +2,18 @@
 #define VELK_PLATFORMTHREAD_H
 
 #include <memory>
-#include <pthread.h>
 
-// One POSIX thread that is created suspended, gets a priority, is resumed,
-// joined with a time limit and, as a last resort, terminated.
+// One thread that is created suspended, gets a priority, is resumed, joined
+// with a time limit and, as a last resort, terminated.
 //
-// Priorities: 0 is normal scheduling; 15 (time-critical) asks for SCHED_FIFO
-// and silently stays normal when the process lacks the right (EPERM).
+// Windows: CreateThread (suspended), SetThreadPriority, ResumeThread,
+// WaitForSingleObject and TerminateThread, which ends the thread wherever it
+// is, without unwinding.
 //
-// Termination: POSIX has no safe way to end a thread wherever it is. We
+// POSIX priorities: 0 is normal scheduling; 15 (time-critical) asks for
+// SCHED_FIFO and silently stays normal when the process lacks the right (EPERM).
+//
+// POSIX termination: there is no safe way to end a thread wherever it is. We
 // cancel it (pthread_cancel, deferred) and join it for a bounded time. The
 // thread ends at its next cancellation point; every wait our workers use
 // (events, sleeps, poll, read, write, tcdrain) is one. The cancellation
@@ -54,12 +57,11 @@ public:
     // The value returned by entry, or the code given to terminate().
     int exitCode() const;
 
-private:
+    // What the thread and its owner share; each platform file defines it.
     struct State;
-    static void* trampoline(void* raw);
 
+private:
     std::shared_ptr<State> state;
-    pthread_t handle{};
     bool created = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "Deadline.h"
 #include "PosixCustomBaudRate.h"
+#include "SystemSerialDevice.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -50,6 +51,10 @@ void pause100us() {
     nanosleep(&t, nullptr);
 }
 } // namespace
+
+std::unique_ptr<ISerialDevice> makeSystemSerialDevice() {
+    return std::make_unique<PosixSerialDevice>();
+}
 
 PosixSerialDevice::~PosixSerialDevice() {
     close();

@@ -1,8 +1,8 @@
 #include "SerialPort.h"
 
 #include "PortNames.h"
-#include "PosixSerialDevice.h"
 #include "Sleep.h"
+#include "SystemSerialDevice.h"
 
 #include <cmath>
 #include <limits>
@@ -13,7 +13,7 @@ constexpr unsigned stopLimitMs = 30000;
 constexpr unsigned rtsHoldMs = 2;
 } // namespace
 
-SerialPort::SerialPort() : SerialPort(std::make_unique<PosixSerialDevice>()) {}
+SerialPort::SerialPort() : SerialPort(makeSystemSerialDevice()) {}
 
 SerialPort::SerialPort(std::unique_ptr<ISerialDevice> serialDevice)
     : device(std::move(serialDevice)) {}

@@ -29,7 +29,7 @@ struct SerialTimeouts {
 // (ISession). RTS is high only while a transmission runs.
 class SerialPort {
 public:
-    // The POSIX serial device.
+    // The platform's serial device.
     SerialPort();
     // Any device, a fake one for instance.
     explicit SerialPort(std::unique_ptr<ISerialDevice> device);

@@ -3,12 +3,14 @@
 #include "ManualResetEvent.h"
 
 #include <cerrno>
+#include <pthread.h>
 #include <sched.h>
 #include <utility>
 
 // Shared by the owner and the thread itself, so that a detached thread that
 // outlives its owner still finds it.
 struct PlatformThread::State {
+    pthread_t handle{};
     Entry entry = nullptr;
     void* argument = nullptr;
     ManualResetEvent resumed{"PlatformThreadResumed", false};
@@ -31,6 +33,8 @@ public:
 private:
     ManualResetEvent& ended;
 };
+
+void* trampoline(void* raw);
 
 // Middle of the real-time range: above ordinary threads, below the kernel's
 // interrupt threads, which must keep serving the UART.
@@ -57,7 +61,7 @@ bool PlatformThread::create(Entry entry, void* argument) {
     fresh->entry = entry;
     fresh->argument = argument;
     auto* handOver = new std::shared_ptr<State>(fresh);
-    if (pthread_create(&handle, nullptr, &PlatformThread::trampoline, handOver) != 0) {
+    if (pthread_create(&fresh->handle, nullptr, &trampoline, handOver) != 0) {
         delete handOver;
         return false;
     }
@@ -66,7 +70,9 @@ bool PlatformThread::create(Entry entry, void* argument) {
     return true;
 }
 
-void* PlatformThread::trampoline(void* raw) {
+namespace {
+void* trampoline(void* raw) {
+    using State = PlatformThread::State;
     std::unique_ptr<std::shared_ptr<State>> owner(static_cast<std::shared_ptr<State>*>(raw));
     const std::shared_ptr<State> s = *owner;
     owner.reset();
@@ -79,6 +85,7 @@ void* PlatformThread::trampoline(void* raw) {
     pthread_mutex_unlock(&s->codeMutex);
     return nullptr;
 }
+} // namespace
 
 bool PlatformThread::setPriority(int priority) {
     if (!created) {
@@ -87,13 +94,13 @@ bool PlatformThread::setPriority(int priority) {
     sched_param parameters{};
     if (priority >= timeCriticalPriority) {
         parameters.sched_priority = realTimePriority();
-        if (pthread_setschedparam(handle, SCHED_FIFO, &parameters) == 0) {
+        if (pthread_setschedparam(state->handle, SCHED_FIFO, &parameters) == 0) {
             return true;
         }
         // No right to real-time scheduling: stay normal, the work is the same.
         parameters.sched_priority = 0;
     }
-    pthread_setschedparam(handle, SCHED_OTHER, &parameters);
+    pthread_setschedparam(state->handle, SCHED_OTHER, &parameters);
     return true;
 }
 
@@ -114,7 +121,7 @@ bool PlatformThread::join(unsigned timeoutMs) {
     if (!state->ended.waitFor(timeoutMs)) {
         return false;
     }
-    pthread_join(handle, nullptr);
+    pthread_join(state->handle, nullptr);
     created = false;
     return true;
 }
@@ -128,10 +135,10 @@ void PlatformThread::terminate(int exitCode, unsigned graceMs) {
         state->exitCode = exitCode;
     }
     pthread_mutex_unlock(&state->codeMutex);
-    pthread_cancel(handle);
+    pthread_cancel(state->handle);
     // A thread never resumed waits in a cancellation point already.
     if (!join(graceMs)) {
-        pthread_detach(handle);
+        pthread_detach(state->handle);
         created = false;
     }
 }

@@ -1,18 +1,16 @@
 // velk-sim: a VELK slave on a pseudo-terminal or a real port (see --help).
 
 #include "PortNames.h"
-#include "RequestParser.h"
-#include "Responder.h"
+#include "SimEngine.h"
 #include "SimLine.h"
-#include "SimLog.h"
 #include "SimOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <time.h>
@@ -28,84 +26,30 @@ const int ptyRetryMs = 50;
 // How long a full output queue may hold up an answer before it is dropped.
 const int writeStallMs = 200;
 
-std::uint64_t nowUs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u;
-}
-
 class Simulator {
 public:
-    Simulator(const SimOptions& options, SimLine& line)
-        : options(options), line(line), parser(options.idleMs),
-          responder(options.scenario, options.addresses) {}
+    Simulator(const SimOptions& options, SimLine& line) : engine(options), line(line) {}
 
     int run(int signalFd);
 
 private:
-    void log(const std::string& text) {
-        if (!options.quiet) {
-            std::fputs(text.c_str(), stdout);
-            std::fputc('\n', stdout);
-            std::fflush(stdout);
-        }
-    }
-    void handle(std::vector<ParseEvent>& events);
     bool sendDue(std::uint64_t now, int& exitCode);
 
-    struct Pending {
-        std::uint64_t dueUs;
-        unsigned char byte;
-    };
-
-    const SimOptions& options;
+    SimEngine engine;
     SimLine& line;
-    RequestParser parser;
-    Responder responder;
-    std::deque<Pending> output;
 };
-
-void Simulator::handle(std::vector<ParseEvent>& events) {
-    for (ParseEvent& event : events) {
-        switch (event.kind) {
-        case ParseEvent::Kind::RequestStart:
-            // A new request makes any answer still waiting stale.
-            output.clear();
-            break;
-        case ParseEvent::Kind::Skipped:
-            log(formatSkipped(event.reason, event.bytes, options.json));
-            break;
-        case ParseEvent::Kind::Request: {
-            const bool forUs = responder.addressed(event.request);
-            log(formatRequest(event.request, forUs, options.json));
-            SimAnswer answer;
-            if (forUs && responder.answer(event.request, answer)) {
-                log(formatAnswer(answer, options.json));
-                std::uint64_t due = nowUs();
-                for (const SimAnswer::TimedByte& b : answer.plan) {
-                    due += std::uint64_t(b.delayMs) * 1000u;
-                    output.push_back({due, b.byte});
-                }
-            }
-            break;
-        }
-        }
-    }
-    events.clear();
-}
 
 // Writes every byte that is due, in one write where possible.
 bool Simulator::sendDue(std::uint64_t now, int& exitCode) {
     unsigned char buffer[4096];
-    while (!output.empty() && output.front().dueUs <= now) {
-        std::size_t n = 0;
-        while (n < sizeof buffer && n < output.size() && output[n].dueUs <= now) {
-            buffer[n] = output[n].byte;
-            ++n;
+    for (;;) {
+        const std::size_t n = engine.due(now, buffer, sizeof buffer);
+        if (n == 0) {
+            break;
         }
         const ssize_t written = write(line.fd(), buffer, n);
         if (written > 0) {
-            output.erase(output.begin(), output.begin() + written);
+            engine.sent(static_cast<std::size_t>(written));
             continue;
         }
         if (written < 0 && errno == EINTR) {
@@ -116,13 +60,11 @@ bool Simulator::sendDue(std::uint64_t now, int& exitCode) {
             if (poll(&out, 1, writeStallMs) > 0 && (out.revents & POLLOUT)) {
                 continue;
             }
-            log(formatSkipped("answer dropped: nobody reads the line", std::vector<unsigned char>(),
-                              options.json));
-            output.clear();
+            engine.dropAnswer("answer dropped: nobody reads the line");
             return true;
         }
         if (line.isPty()) {
-            output.clear(); // nobody on the other side
+            engine.dropAnswer(); // nobody on the other side
             return true;
         }
         std::fprintf(stderr, "velk-sim: write to %s failed: %s\n", line.device().c_str(),
@@ -134,19 +76,11 @@ bool Simulator::sendDue(std::uint64_t now, int& exitCode) {
 }
 
 int Simulator::run(int signalFd) {
-    std::vector<ParseEvent> events;
     std::uint64_t lineRetryUs = 0; // the line is left out of the poll until then
     unsigned char buffer[4096];
     for (;;) {
-        std::uint64_t now = nowUs();
-        std::uint64_t wake = UINT64_MAX;
-        std::uint64_t parserDue = 0;
-        if (parser.deadline(parserDue)) {
-            wake = std::min(wake, parserDue);
-        }
-        if (!output.empty()) {
-            wake = std::min(wake, output.front().dueUs);
-        }
+        std::uint64_t now = simNowUs();
+        std::uint64_t wake = engine.nextDueUs();
         if (lineRetryUs != 0) {
             wake = std::min(wake, lineRetryUs);
         }
@@ -163,7 +97,7 @@ int Simulator::run(int signalFd) {
             std::fprintf(stderr, "velk-sim: poll failed: %s\n", std::strerror(errno));
             return exitIoError;
         }
-        now = nowUs();
+        now = simNowUs();
         if (ready > 0 && (fds[0].revents & POLLIN)) {
             signalfd_siginfo info;
             if (read(signalFd, &info, sizeof info) > 0) {
@@ -179,8 +113,7 @@ int Simulator::run(int signalFd) {
         if (ready > 0 && fds[1].revents != 0) {
             const ssize_t n = read(line.fd(), buffer, sizeof buffer);
             if (n > 0) {
-                parser.feed(buffer, static_cast<std::size_t>(n), now, events);
-                handle(events);
+                engine.feed(buffer, static_cast<std::size_t>(n), now);
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 if (!line.isPty()) {
                     std::fprintf(stderr, "velk-sim: %s: %s\n", line.device().c_str(),
@@ -191,10 +124,9 @@ int Simulator::run(int signalFd) {
                 lineRetryUs = now + ptyRetryMs * 1000u;
             }
         }
-        parser.expire(now, events);
-        handle(events);
+        engine.expire(now);
         int exitCode = 0;
-        if (!sendDue(nowUs(), exitCode)) {
+        if (!sendDue(simNowUs(), exitCode)) {
             return exitCode;
         }
     }

@@ -3,6 +3,7 @@
 #include "Deadline.h"
 
 #include <cerrno>
+#include <pthread.h>
 
 namespace {
 // Releases the event's mutex also when the waiting thread is cancelled:
@@ -20,52 +21,60 @@ private:
 };
 } // namespace
 
+struct ManualResetEvent::Native {
+    pthread_mutex_t mutex;
+    pthread_cond_t condition;
+    bool signalled;
+};
+
 ManualResetEvent::ManualResetEvent(const std::string& name, bool initiallySet)
-    : label(name), signalled(initiallySet) {
-    pthread_mutex_init(&mutex, nullptr);
+    : label(name), native(std::make_unique<Native>()) {
+    native->signalled = initiallySet;
+    pthread_mutex_init(&native->mutex, nullptr);
     pthread_condattr_t attributes;
     pthread_condattr_init(&attributes);
     pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-    pthread_cond_init(&condition, &attributes);
+    pthread_cond_init(&native->condition, &attributes);
     pthread_condattr_destroy(&attributes);
 }
 
 ManualResetEvent::~ManualResetEvent() {
-    pthread_cond_destroy(&condition);
-    pthread_mutex_destroy(&mutex);
+    pthread_cond_destroy(&native->condition);
+    pthread_mutex_destroy(&native->mutex);
 }
 
 bool ManualResetEvent::set() {
-    Unlocker lock(mutex);
-    signalled = true;
-    return pthread_cond_broadcast(&condition) == 0;
+    Unlocker lock(native->mutex);
+    native->signalled = true;
+    return pthread_cond_broadcast(&native->condition) == 0;
 }
 
 bool ManualResetEvent::reset() {
-    Unlocker lock(mutex);
-    signalled = false;
+    Unlocker lock(native->mutex);
+    native->signalled = false;
     return true;
 }
 
 void ManualResetEvent::wait() {
-    Unlocker lock(mutex);
-    while (!signalled) {
-        pthread_cond_wait(&condition, &mutex);
+    Unlocker lock(native->mutex);
+    while (!native->signalled) {
+        pthread_cond_wait(&native->condition, &native->mutex);
     }
 }
 
 bool ManualResetEvent::waitFor(unsigned ms) {
     const Deadline deadline = Deadline::after(ms);
-    Unlocker lock(mutex);
-    while (!signalled) {
-        if (pthread_cond_timedwait(&condition, &mutex, &deadline.when()) == ETIMEDOUT) {
-            return signalled;
+    Unlocker lock(native->mutex);
+    while (!native->signalled) {
+        if (pthread_cond_timedwait(&native->condition, &native->mutex, &deadline.when()) ==
+            ETIMEDOUT) {
+            return native->signalled;
         }
     }
     return true;
 }
 
 bool ManualResetEvent::isSet() const {
-    Unlocker lock(mutex);
-    return signalled;
+    Unlocker lock(native->mutex);
+    return native->signalled;
 }

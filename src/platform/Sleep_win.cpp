@@ -1,0 +1,7 @@
+#include "Sleep.h"
+
+#include <windows.h>
+
+void sleepMs(unsigned ms) {
+    Sleep(ms);
+}

@@ -1,0 +1,5 @@
+#include "TimerResolutionGuard.h"
+
+TimerResolutionGuard::TimerResolutionGuard() {}
+
+TimerResolutionGuard::~TimerResolutionGuard() {}

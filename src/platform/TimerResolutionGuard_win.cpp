@@ -1,0 +1,13 @@
+#include "TimerResolutionGuard.h"
+
+#include <windows.h>
+
+#include <timeapi.h>
+
+TimerResolutionGuard::TimerResolutionGuard() {
+    timeBeginPeriod(1);
+}
+
+TimerResolutionGuard::~TimerResolutionGuard() {
+    timeEndPeriod(1);
+}

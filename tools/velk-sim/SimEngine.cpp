@@ -1,0 +1,95 @@
+#include "SimEngine.h"
+
+#include "SimLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+std::uint64_t simNowUs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+SimEngine::SimEngine(const SimOptions& options)
+    : options(options), parser(options.idleMs), responder(options.scenario, options.addresses) {}
+
+void SimEngine::log(const std::string& text) const {
+    if (!options.quiet) {
+        std::fputs(text.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+}
+
+void SimEngine::feed(const unsigned char* bytes, std::size_t count, std::uint64_t nowUs) {
+    parser.feed(bytes, count, nowUs, events);
+    handle();
+}
+
+void SimEngine::expire(std::uint64_t nowUs) {
+    parser.expire(nowUs, events);
+    handle();
+}
+
+std::uint64_t SimEngine::nextDueUs() const {
+    std::uint64_t wake = UINT64_MAX;
+    std::uint64_t parserDue = 0;
+    if (parser.deadline(parserDue)) {
+        wake = std::min(wake, parserDue);
+    }
+    if (!output.empty()) {
+        wake = std::min(wake, output.front().dueUs);
+    }
+    return wake;
+}
+
+std::size_t SimEngine::due(std::uint64_t nowUs, unsigned char* buffer, std::size_t max) const {
+    std::size_t n = 0;
+    while (n < max && n < output.size() && output[n].dueUs <= nowUs) {
+        buffer[n] = output[n].byte;
+        ++n;
+    }
+    return n;
+}
+
+void SimEngine::sent(std::size_t n) {
+    output.erase(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void SimEngine::dropAnswer(const std::string& reason) {
+    if (!reason.empty()) {
+        log(formatSkipped(reason, std::vector<unsigned char>(), options.json));
+    }
+    output.clear();
+}
+
+void SimEngine::handle() {
+    for (ParseEvent& event : events) {
+        switch (event.kind) {
+        case ParseEvent::Kind::RequestStart:
+            // A new request makes any answer still waiting stale.
+            output.clear();
+            break;
+        case ParseEvent::Kind::Skipped:
+            log(formatSkipped(event.reason, event.bytes, options.json));
+            break;
+        case ParseEvent::Kind::Request: {
+            const bool forUs = responder.addressed(event.request);
+            log(formatRequest(event.request, forUs, options.json));
+            SimAnswer answer;
+            if (forUs && responder.answer(event.request, answer)) {
+                log(formatAnswer(answer, options.json));
+                std::uint64_t due = simNowUs();
+                for (const SimAnswer::TimedByte& b : answer.plan) {
+                    due += std::uint64_t(b.delayMs) * 1000u;
+                    output.push_back({due, b.byte});
+                }
+            }
+            break;
+        }
+        }
+    }
+    events.clear();
+}

@@ -3,13 +3,14 @@
 #include "Capture.h"
 #include "ExchangeOutput.h"
 #include "PortNames.h"
-#include "PosixSerialDevice.h"
 #include "StopSignals.h"
 #include "SubcommandSupport.h"
+#include "SystemSerialDevice.h"
 #include "Velkctl.h"
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -400,7 +401,8 @@ int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err)
 }
 
 int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
-    PosixSerialDevice device;
+    const std::unique_ptr<ISerialDevice> serialDevice = makeSystemSerialDevice();
+    ISerialDevice& device = *serialDevice;
     const std::string path = resolvePortName(o.port);
     // Opening drops RTS and DTR; nothing below writes or raises them.
     if (path.empty() || !device.open(path) || !device.configure(o.baudRate, 0)) {

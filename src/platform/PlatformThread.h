@@ -20,7 +20,9 @@
 // unwinds the thread's stack, so its destructors run, but whatever the pass
 // was doing is abandoned: locks it holds through non-RAII means, a raised RTS
 // line and half-updated state stay as they are. A thread that reaches no
-// cancellation point within the bound is detached and left to itself.
+// cancellation point within the bound is detached and left to itself: it
+// must then touch nothing its owner frees, which is why create() can hand the
+// thread a share of the state it uses (keepAlive).
 class PlatformThread {
 public:
     using Entry = int (*)(void* argument);
@@ -34,9 +36,16 @@ public:
     PlatformThread(const PlatformThread&) = delete;
     PlatformThread& operator=(const PlatformThread&) = delete;
 
+    // The grace terminate() gives a cancelled thread: a thread waiting in a
+    // cancellation point ends within microseconds; one that reaches none is
+    // not worth a longer wait.
+    static constexpr unsigned terminateGraceMs = 200;
+
     // Creates the thread suspended: entry(argument) runs only after resume().
-    // False when the thread cannot be created or one exists already.
-    bool create(Entry entry, void* argument);
+    // keepAlive is held until the thread has ended, also when it outlives this
+    // object (detached by terminate). False when the thread cannot be created
+    // or one exists already.
+    bool create(Entry entry, void* argument, std::shared_ptr<void> keepAlive = nullptr);
     bool exists() const { return created; }
 
     // 0 = normal, 15 = time-critical; may be called before or after resume().
@@ -53,7 +62,7 @@ public:
     bool join(unsigned timeoutMs);
     // Cancels the thread and joins it for at most graceMs; its exit code is
     // then exitCode. Detaches it if it does not end within graceMs.
-    void terminate(int exitCode, unsigned graceMs = 5000);
+    void terminate(int exitCode, unsigned graceMs = terminateGraceMs);
     // The value returned by entry, or the code given to terminate().
     int exitCode() const;
 

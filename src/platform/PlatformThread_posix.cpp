@@ -13,6 +13,7 @@ struct PlatformThread::State {
     pthread_t handle{};
     Entry entry = nullptr;
     void* argument = nullptr;
+    std::shared_ptr<void> keepAlive;
     ManualResetEvent resumed{"PlatformThreadResumed", false};
     ManualResetEvent ended{"PlatformThreadEnded", false};
     pthread_mutex_t codeMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -53,13 +54,14 @@ PlatformThread::~PlatformThread() {
     }
 }
 
-bool PlatformThread::create(Entry entry, void* argument) {
+bool PlatformThread::create(Entry entry, void* argument, std::shared_ptr<void> keepAlive) {
     if (created || entry == nullptr) {
         return false;
     }
     auto fresh = std::make_shared<State>();
     fresh->entry = entry;
     fresh->argument = argument;
+    fresh->keepAlive = std::move(keepAlive);
     auto* handOver = new std::shared_ptr<State>(fresh);
     if (pthread_create(&fresh->handle, nullptr, &trampoline, handOver) != 0) {
         delete handOver;

@@ -5,7 +5,6 @@
 #include "NamedMutex.h"
 #include "PlatformThread.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,16 +17,20 @@
 //
 // Priorities: 0 normal, 15 time-critical (see PlatformThread). A thread that
 // does not end within the stop limit is terminated with exit code 255; see
-// PlatformThread for what that means on POSIX.
+// PlatformThread for what that means on POSIX. stop() returns within its
+// limit plus PlatformThread::terminateGraceMs.
+//
+// Everything the loop touches (gate, flags, object and method) lives in a
+// control block that the thread shares: a thread that could not be ended and
+// was left to finish its pass finds it still there after this object is
+// gone, sees that it must not run again, and ends. The pass itself must end
+// promptly once its owner wakes it; SimpleThread cannot stop it from touching
+// its object.
 template <class T> class SimpleThread {
 public:
     using Method = int (T::*)();
 
-    SimpleThread()
-        : mutex("SimpleThreadMutex" + addressText()),
-          pauseCompleteEvent("SimpleThreadPauseCompleteEvent" + addressText(), false),
-          extObjMethodCompleteEvent("SimpleThreadExtObjMethodCompleteEvent" + addressText(),
-                                    false) {}
+    SimpleThread() : mutex("SimpleThreadMutex" + addressText()) {}
 
     ~SimpleThread() { stop(30000); }
 
@@ -42,22 +45,25 @@ public:
         }
         if (!thread) {
             auto fresh = std::make_unique<PlatformThread>();
-            if (!fresh->create(&SimpleThread::loop, this)) {
-                running = false;
-                paused = false;
+            auto freshControl = std::make_shared<Control>(addressText());
+            if (!fresh->create(&SimpleThread::loop, freshControl.get(), freshControl)) {
                 return;
             }
             thread = std::move(fresh);
+            control = std::move(freshControl);
         }
-        // object and method are published by the store to paused below: the
-        // loop reads them only after it has seen paused false.
-        object = obj;
-        method = meth;
-        running = true;
-        paused = false;
+        {
+            // A pass whose pause ran out may still run: the next one takes
+            // object and method only under this lock.
+            std::lock_guard<std::mutex> handOver(control->handOver);
+            control->object = obj;
+            control->method = meth;
+            control->running = true;
+            control->paused = false;
+        }
         thread->setPriority(priority);
         thread->resume();
-        pauseCompleteEvent.set();
+        control->pauseCompleteEvent.set();
     }
 
     // Lets the current pass finish (waiting at most timeoutMs) and holds the
@@ -67,10 +73,13 @@ public:
         if (!isRunning()) {
             return;
         }
-        paused = true;
-        extObjMethodCompleteEvent.reset();
-        extObjMethodCompleteEvent.waitFor(timeoutMs);
-        pauseCompleteEvent.reset();
+        {
+            std::lock_guard<std::mutex> handOver(control->handOver);
+            control->paused = true;
+        }
+        control->extObjMethodCompleteEvent.reset();
+        control->extObjMethodCompleteEvent.waitFor(timeoutMs);
+        control->pauseCompleteEvent.reset();
     }
 
     // Ends the loop and the thread, waiting at most timeoutMs; a thread
@@ -80,13 +89,17 @@ public:
         if (!thread) {
             return;
         }
-        running = false;
-        pauseCompleteEvent.set();
+        {
+            std::lock_guard<std::mutex> handOver(control->handOver);
+            control->running = false;
+        }
+        control->pauseCompleteEvent.set();
         if (!thread->join(timeoutMs)) {
             thread->terminate(255);
         }
         lastExitCode = thread->exitCode();
         thread.reset();
+        control.reset();
     }
 
     // True while the thread exists, has not ended, is not paused and may run.
@@ -97,7 +110,8 @@ public:
             stop(30000);
             return false;
         }
-        return running && !paused;
+        std::lock_guard<std::mutex> handOver(control->handOver);
+        return control->running && !control->paused;
     }
 
     // Exit code of the last thread that was stopped or reaped: 0 when its
@@ -108,22 +122,48 @@ public:
     }
 
 private:
+    // One per thread, shared by the owner and the thread.
+    struct Control {
+        explicit Control(const std::string& suffix)
+            : pauseCompleteEvent("SimpleThreadPauseCompleteEvent" + suffix, false),
+              extObjMethodCompleteEvent("SimpleThreadExtObjMethodCompleteEvent" + suffix, false) {}
+        ManualResetEvent pauseCompleteEvent; // the gate before every pass
+        ManualResetEvent extObjMethodCompleteEvent;
+        std::mutex handOver; // guards the four below
+        T* object = nullptr;
+        Method method = nullptr;
+        bool running = false;
+        bool paused = false;
+    };
+
     static int loop(void* argument) {
-        auto* self = static_cast<SimpleThread*>(argument);
-        if (self == nullptr) {
+        auto* c = static_cast<Control*>(argument);
+        if (c == nullptr) {
             return 0;
         }
         int more = 1;
-        while (self->running && more != 0) {
-            self->pauseCompleteEvent.wait();
-            if (!self->paused) {
-                more = (self->object != nullptr && self->method != nullptr)
-                           ? (self->object->*(self->method))()
-                           : 0;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> handOver(c->handOver);
+                if (!c->running || more == 0) {
+                    return 0;
+                }
             }
-            self->extObjMethodCompleteEvent.set();
+            c->pauseCompleteEvent.wait();
+            T* object = nullptr;
+            Method method = nullptr;
+            bool skip = true;
+            {
+                std::lock_guard<std::mutex> handOver(c->handOver);
+                skip = c->paused || !c->running;
+                object = c->object;
+                method = c->method;
+            }
+            if (!skip) {
+                more = (object != nullptr && method != nullptr) ? (object->*method)() : 0;
+            }
+            c->extObjMethodCompleteEvent.set();
         }
-        return 0;
     }
 
     std::string addressText() const {
@@ -131,13 +171,8 @@ private:
     }
 
     std::unique_ptr<PlatformThread> thread;
+    std::shared_ptr<Control> control; // set exactly while thread is
     NamedMutex mutex;
-    ManualResetEvent pauseCompleteEvent;
-    ManualResetEvent extObjMethodCompleteEvent;
-    T* object = nullptr;
-    Method method = nullptr;
-    std::atomic<bool> running{false};
-    std::atomic<bool> paused{false};
     int lastExitCode = 0;
 };
 

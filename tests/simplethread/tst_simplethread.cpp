@@ -5,6 +5,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <pthread.h>
+#include <thread>
 
 namespace {
 // Counts the threads that have run a pass: a thread_local flag is fresh on
@@ -58,6 +62,36 @@ public:
         ++passesCompleted;
         return 1;
     }
+    // As blocking(), but tells that it runs through a relaxed flag only,
+    // which orders nothing: the owner learns of the pass without
+    // synchronising with the thread, as a pause that runs out does.
+    std::atomic<bool> quietlyEntered{false};
+    int blockingQuietly() {
+        note();
+        ++passesA;
+        quietlyEntered.store(true, std::memory_order_relaxed);
+        release.wait();
+        ++passesCompleted;
+        return 1;
+    }
+    // A pass that reaches no cancellation point until released: it cannot
+    // be ended from outside, only left to finish.
+    std::atomic<bool> spinReleased{false};
+    ManualResetEvent passLeft{"passLeft", false};
+    int uncancellable() {
+        note();
+        ++passesA;
+        int previous = 0;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+        passEntered.set();
+        while (!spinReleased) {
+            std::this_thread::yield();
+        }
+        pthread_setcancelstate(previous, nullptr);
+        ++passesCompleted;
+        passLeft.set();
+        return 1;
+    }
     // A pass far longer than any stop limit in these tests.
     int overlong() {
         note();
@@ -83,6 +117,8 @@ private slots:
     void pauseThenStartReusesThread();
     void stopOnPausedThread();
     void stopTerminatesOverlongPass();
+    void startAfterPauseTimedOut();
+    void stopOfUncancellablePassIsBounded();
     void destructorStopsRunningThread();
     void idleCallsAreHarmless();
 };
@@ -180,6 +216,62 @@ void TestSimpleThread::stopTerminatesOverlongPass() {
     QTRY_VERIFY(worker.passesA >= 1);
     QTRY_VERIFY(!thread.isRunning());
     QCOMPARE(worker.threadsSeen.load(), 2);
+}
+
+// A pause whose wait runs out leaves the pass running; a start then hands the
+// next method over while that pass still runs (a race for ThreadSanitizer
+// when the hand-over is not guarded).
+void TestSimpleThread::startAfterPauseTimedOut() {
+    Worker worker;
+    SimpleThread<Worker> thread;
+    thread.start(&worker, &Worker::blockingQuietly, 0);
+    while (!worker.quietlyEntered.load(std::memory_order_relaxed)) {
+        std::this_thread::yield();
+    }
+    thread.pause(10);
+    QVERIFY(!thread.isRunning());
+
+    thread.start(&worker, &Worker::repeatB, 0);
+    QVERIFY(thread.isRunning());
+    worker.release.set();
+    QTRY_VERIFY(worker.passesB >= 3);
+    QCOMPARE(worker.passesCompleted.load(), 1);
+    QCOMPARE(worker.threadsSeen.load(), 1);
+    thread.stop(5000);
+    QCOMPARE(thread.exitCode(), 0);
+}
+
+// A pass that cannot be cancelled: stop returns soon after its limit, and
+// the thread, left to finish its pass, never touches the SimpleThread that
+// is gone by then (AddressSanitizer: use after scope) nor runs another pass.
+void TestSimpleThread::stopOfUncancellablePassIsBounded() {
+    auto worker = std::make_shared<Worker>();
+    long long stopMs = 0;
+    {
+        SimpleThread<Worker> thread;
+        thread.start(worker.get(), &Worker::uncancellable, 0);
+        QVERIFY(worker->passEntered.waitFor(5000));
+        const auto before = std::chrono::steady_clock::now();
+        thread.stop(50);
+        stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - before)
+                     .count();
+        QCOMPARE(thread.exitCode(), 255);
+        QVERIFY(!thread.isRunning());
+    }
+    // The limit plus a small constant; terminating used to wait 5 s more.
+    QVERIFY2(stopMs < 2500, qPrintable(QString::number(stopMs)));
+
+    // Scribble over the stack where the thread object lived.
+    volatile char scratch[4096];
+    for (char& c : const_cast<char(&)[4096]>(scratch)) {
+        c = static_cast<char>(0xA5);
+    }
+    worker->spinReleased = true;
+    QVERIFY(worker->passLeft.waitFor(5000));
+    sleepMs(100);
+    QCOMPARE(worker->passesA.load(), 1);
+    QCOMPARE(worker->passesCompleted.load(), 1);
 }
 
 void TestSimpleThread::destructorStopsRunningThread() {

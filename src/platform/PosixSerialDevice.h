@@ -27,7 +27,15 @@ public:
     bool clearErrors(bool* parityError) override;
     void wake() override;
 
+protected:
+    // Characters not yet on the line: the driver's output queue, plus one
+    // while the shift register is busy where the driver reports it.
+    virtual unsigned pendingOutput() const;
+
 private:
+    // Waits up to us microseconds; true when woken meanwhile.
+    bool wokenWithin(long us) const;
+
     int fd = -1;
     int wakeFd = -1;
     std::atomic<bool> woken{false};

@@ -45,11 +45,6 @@ void closeExclusive(int handle) {
     ioctl(handle, TIOCNXCL);
     ::close(handle);
 }
-
-void pause100us() {
-    const timespec t{0, 100000};
-    nanosleep(&t, nullptr);
-}
 } // namespace
 
 std::unique_ptr<ISerialDevice> makeSystemSerialDevice() {
@@ -197,28 +192,40 @@ bool PosixSerialDevice::drain(unsigned timeoutMs) {
     if (fd < 0 || woken) {
         return false;
     }
-    while (tcdrain(fd) != 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    // tcdrain ends when the driver's buffer is empty; the UART's shift
-    // register may still hold the last character. Where the driver reports
-    // it, wait for the transmitter to be empty.
+    // Not tcdrain: on a stalled line it waits for ever, and close() cannot
+    // wake it. The output queue is watched instead, within the time-out.
     const Deadline deadline = Deadline::after(timeoutMs);
     for (;;) {
-        unsigned int status = 0;
-        if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
+        if (pendingOutput() == 0) {
             return true;
         }
-        if ((status & TIOCSER_TEMT) != 0) {
-            return true;
-        }
-        if (deadline.passed() || woken) {
+        if (deadline.passed() || wokenWithin(100)) {
             return false;
         }
-        pause100us();
     }
+}
+
+unsigned PosixSerialDevice::pendingOutput() const {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        return static_cast<unsigned>(queued);
+    }
+    // An empty queue may leave the last character in the UART's shift
+    // register; where the driver tells, wait for the transmitter to be empty.
+    unsigned int status = 0;
+    if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
+        return 0;
+    }
+    return (status & TIOCSER_TEMT) != 0 ? 0 : 1;
+}
+
+bool PosixSerialDevice::wokenWithin(long us) const {
+    if (woken) {
+        return true;
+    }
+    pollfd wake{wakeFd, POLLIN, 0};
+    const timespec span{0, us * 1000};
+    return ppoll(&wake, 1, &span, nullptr) > 0 || woken;
 }
 
 bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned timeoutMs,

@@ -23,7 +23,8 @@ SerialPort::~SerialPort() {
 }
 
 bool SerialPort::open(const std::string& portName, unsigned baudRate) {
-    close();
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+    closeLocked();
     txRxMutex = std::make_unique<NamedMutex>(portName + "PortTxRxMutex");
     const std::string path = resolvePortName(portName);
     if (!device || path.empty() || !device->open(path)) {
@@ -48,14 +49,25 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
         releaseHandles();
         return false;
     }
+    busy = false;
+    failed = false;
+    opened = true;
     txThread.start(this, &SerialPort::transmitWorker, PlatformThread::timeCriticalPriority);
     rxThread.start(this, &SerialPort::receiveWorker, PlatformThread::timeCriticalPriority);
-    busy = false;
-    opened = true;
+    // Without its workers the first operation would wait for ever.
+    if (!txThread.isRunning() || !rxThread.isRunning()) {
+        closeLocked();
+        return false;
+    }
     return true;
 }
 
 void SerialPort::close() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+    closeLocked();
+}
+
+void SerialPort::closeLocked() {
     if (!opened) {
         return;
     }
@@ -81,6 +93,7 @@ void SerialPort::releaseHandles() {
 }
 
 bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClient) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
     NamedMutex* mutex = txRxMutex.get();
     if (mutex == nullptr) {
         return false;
@@ -117,7 +130,9 @@ int SerialPort::transmitWorker() {
     // offering it again would only hold RTS up longer on a stuck line.
     while (sent < n && ok) {
         unsigned written = 0;
-        ok = device->writeByte((*txData)[sent], writeTimeoutMs, written) && written == 1;
+        const bool wrote = device->writeByte((*txData)[sent], writeTimeoutMs, written);
+        noteFailure(wrote);
+        ok = wrote && written == 1;
         sent += written;
     }
     if (sent != n || !ok) {
@@ -158,6 +173,7 @@ bool SerialPort::startReceive(DataBlock<unsigned char>* destination, unsigned by
     readTimeoutMs =
         total >= largest ? std::numeric_limits<unsigned>::max() : static_cast<unsigned>(total);
 
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
     NamedMutex* mutex = txRxMutex.get();
     if (mutex == nullptr) {
         return false;
@@ -190,6 +206,7 @@ int SerialPort::receiveWorker() {
     const unsigned n = rxChunk.size();
     unsigned got = 0;
     const bool ok = device->read(rxChunk.data(), n, appliedReadTimeoutMs, got);
+    noteFailure(ok);
     if (!opened) {
         // close() cut the read short: the reception ends here, reported once.
         errorCode = 2;
@@ -218,6 +235,15 @@ void SerialPort::finishReceive() {
     busy = false;
     if (ISession* current = client) {
         current->rxComplete();
+    }
+}
+
+void SerialPort::noteFailure(bool deviceOk) {
+    // A wake from close() fails the device call too; that is no fault of
+    // the device.
+    std::lock_guard<std::mutex> lock(closingMutex);
+    if (!deviceOk && opened) {
+        failed = true;
     }
 }
 

@@ -37,8 +37,12 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // portName: COMn (see PortNames) or an absolute device path.
+    // portName: COMn (see PortNames) or an absolute device path. False also
+    // when the worker threads cannot be created: the device is closed again.
     bool open(const std::string& portName, unsigned baudRate);
+    // Safe from any thread, also while an operation runs: every wait of the
+    // workers returns at once, a running reception calls rxComplete() with
+    // error 2, and a transmission is abandoned without a callback.
     void close();
 
     bool startTransmit(DataBlock<unsigned char>* data, ISession* client);
@@ -46,6 +50,9 @@ public:
                       unsigned extraTimeoutMs, ISession* client);
 
     bool isOpen() const { return opened; }
+    // The device failed (hang-up, I/O error: not a time-out) since it was
+    // opened; the line is dead until it is opened again.
+    bool deviceFailed() const { return failed; }
     bool isBusy() const { return busy; }
     int error() const { return errorCode; }
     unsigned bitsPerCharacter() const;
@@ -63,6 +70,8 @@ private:
         int parity = 0;
     };
 
+    void closeLocked();
+    void noteFailure(bool deviceOk);
     void finishTransmit();
     void finishReceive();
     // Resets a worker's event unless close() has begun, so that the wake-up
@@ -82,6 +91,7 @@ private:
     DataBlock<unsigned char> rxChunk;
     std::atomic<bool> busy{false};
     std::atomic<bool> opened{false};
+    std::atomic<bool> failed{false};
     std::atomic<int> errorCode{0};
     std::atomic<int> parity{0};
     std::mutex settingsMutex;
@@ -90,6 +100,9 @@ private:
     // The read time-out in force for the reception that runs.
     unsigned appliedReadTimeoutMs = 150;
     std::mutex closingMutex;
+    // Held by open, close and the two starts: close() may come from another
+    // thread than the client's and must not free what a start uses.
+    std::mutex lifecycleMutex;
     TimerResolutionGuard timerResolution;
 };
 

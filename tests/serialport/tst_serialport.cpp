@@ -1,5 +1,6 @@
 #include "BlockBytes.h"
 #include "FakeSerialDevice.h"
+#include "ManualResetEvent.h"
 #include "PortTestClient.h"
 #include "SerialPort.h"
 #include "Sleep.h"
@@ -8,6 +9,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -51,6 +55,66 @@ int indexOf(const std::vector<Action>& actions, Action::Kind kind, bool last = f
 void settle() {
     sleepMs(40);
 }
+
+// Kilobytes of address space the process uses now.
+long virtualKb() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:")) {
+            return line.mid(7).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    return -1;
+}
+
+// Leaves the process a little address space, too little for a thread's
+// stack, until destroyed: thread creation fails while it lives. The threads
+// parked first take the stacks the C library keeps from ended threads.
+class NoRoomForThreads {
+public:
+    NoRoomForThreads() {
+        for (std::thread& t : parked) {
+            t = std::thread([this] { release.wait(); });
+        }
+        getrlimit(RLIMIT_AS, &previous);
+        const long kb = virtualKb();
+        rlimit tight = previous;
+        tight.rlim_cur = static_cast<rlim_t>(kb + 1024) * 1024;
+        applied = kb > 0 && setrlimit(RLIMIT_AS, &tight) == 0;
+    }
+    ~NoRoomForThreads() {
+        if (applied) {
+            setrlimit(RLIMIT_AS, &previous);
+        }
+        release.set();
+        for (std::thread& t : parked) {
+            t.join();
+        }
+    }
+    NoRoomForThreads(const NoRoomForThreads&) = delete;
+    NoRoomForThreads& operator=(const NoRoomForThreads&) = delete;
+
+    // Whether a thread can be created now.
+    static bool threadsPossible() {
+        pthread_t probe{};
+        if (pthread_create(
+                &probe, nullptr, [](void*) -> void* { return nullptr; }, nullptr) != 0) {
+            return false;
+        }
+        pthread_join(probe, nullptr);
+        return true;
+    }
+
+    bool applied = false;
+
+private:
+    ManualResetEvent release{"release", false};
+    std::thread parked[16];
+    rlimit previous{};
+};
 
 enum class Refusal {
     EmptyBlock,
@@ -97,6 +161,7 @@ private slots:
     void openFailureLeavesPortClosed_data();
     void openFailureLeavesPortClosed();
     void reopenClosesFirst();
+    void openFailsWithoutWorkerThreads();
     void parity();
 };
 
@@ -591,6 +656,38 @@ void TestSerialPort::reopenClosesFirst() {
     QVERIFY(rig.port->startTransmit(&block, &client));
     QVERIFY(client.txDone.waitFor(5000));
     QCOMPARE(rig.fake->written(), sequence(3));
+}
+
+void TestSerialPort::openFailsWithoutWorkerThreads() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizers' runtimes need the address space this test takes away");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    QSKIP("the sanitizers' runtimes need the address space this test takes away");
+#endif
+#endif
+    PortTestClient client;
+    Rig rig;
+    bool opened = true;
+    {
+        NoRoomForThreads limit;
+        if (!limit.applied || NoRoomForThreads::threadsPossible()) {
+            QSKIP("cannot keep threads from being created here");
+        }
+        opened = rig.port->open(fakePath, 115200);
+    }
+    // Without its workers an exchange would wait for ever: the open fails.
+    QVERIFY(!opened);
+    QVERIFY(!rig.port->isOpen());
+    QVERIFY(!rig.fake->isOpen());
+    DataBlock<unsigned char> block = blockOf(sequence(2));
+    QVERIFY(!rig.port->startTransmit(&block, &client));
+
+    // With room again the same port opens and works.
+    QVERIFY(rig.port->open(fakePath, 115200));
+    QVERIFY(rig.port->startTransmit(&block, &client));
+    QVERIFY(client.txDone.waitFor(5000));
+    QCOMPARE(rig.port->error(), 0);
 }
 
 void TestSerialPort::parity() {

@@ -1,14 +1,17 @@
 #include "BlockBytes.h"
 #include "PortTestClient.h"
+#include "PosixSerialDevice.h"
 #include "Pty.h"
 #include "SerialPort.h"
 #include "Sleep.h"
 
 #include <QtTest>
 
+#include <chrono>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +27,19 @@ Bytes everyByte() {
     return bytes;
 }
 
+// A line whose last character never leaves: a stalled UART, or flow control
+// holding the output. A pseudo-terminal's output never waits.
+class StalledDevice : public PosixSerialDevice {
+protected:
+    unsigned pendingOutput() const override { return 1; }
+};
+
+long long msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
 } // namespace
 
 class TestSerialPortPty : public QObject {
@@ -37,6 +53,7 @@ private slots:
     void secondOpenIsRefused();
     void hangUpEndsReception();
     void closeEndsBlockedRead();
+    void drainIsBoundedAndWakeable();
 };
 
 void TestSerialPortPty::bytesGoOutAndComeIn_data() {
@@ -187,6 +204,7 @@ void TestSerialPortPty::hangUpEndsReception() {
     QCOMPARE(bytesOf(destination), (Bytes{0x01, 0x02}));
     QCOMPARE(client.rxCompletes.load(), 1);
     QVERIFY(!port.isBusy());
+    QVERIFY(port.deviceFailed());
 }
 
 void TestSerialPortPty::closeEndsBlockedRead() {
@@ -202,8 +220,36 @@ void TestSerialPortPty::closeEndsBlockedRead() {
     QCOMPARE(client.rxCompletes.load(), 1);
     QCOMPARE(port.error(), 2);
     QVERIFY(!port.isOpen());
+    // Woken by close(), not failed by the device.
+    QVERIFY(!port.deviceFailed());
     SerialPort again;
     QVERIFY(again.open(pty.path, 115200));
+}
+
+void TestSerialPortPty::drainIsBoundedAndWakeable() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    StalledDevice device;
+    QVERIFY(device.open(pty.path));
+    unsigned written = 0;
+    QVERIFY(device.writeByte(0x55, 150, written));
+
+    // Bounded by its time-out (a fault waits for ever).
+    auto start = std::chrono::steady_clock::now();
+    QVERIFY(!device.drain(150));
+    const long long bounded = msSince(start);
+    QVERIFY2(bounded >= 140 && bounded < 5000, qPrintable(QString::number(bounded)));
+
+    // And a wake ends it long before.
+    std::thread waker([&device] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        device.wake();
+    });
+    start = std::chrono::steady_clock::now();
+    QVERIFY(!device.drain(60000));
+    const long long woken = msSince(start);
+    waker.join();
+    QVERIFY2(woken < 5000, qPrintable(QString::number(woken)));
 }
 
 QTEST_APPLESS_MAIN(TestSerialPortPty)

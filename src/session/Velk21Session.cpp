@@ -8,6 +8,13 @@ namespace {
 const unsigned transferReserve = 65535;
 const unsigned extendedBytesPerBlock = 7;
 
+// A pseudo-terminal's number goes to the next terminal opened anywhere once
+// its line is gone: the path never names the same line again. A COM name is
+// looked up anew on every open and follows the line.
+bool mayComeBack(const std::string& portName) {
+    return portName.rfind("/dev/pts/", 0) != 0;
+}
+
 unsigned groupsFor(unsigned count) {
     return count / extendedBytesPerBlock + (count % extendedBytesPerBlock != 0 ? 1 : 0);
 }
@@ -18,8 +25,9 @@ Velk21Session::Velk21Session(const std::string& portName, unsigned baudRate)
     : portName_(portName), baudRate_(baudRate), port(), rxIndex(0), rxExpected(0), rxRestarts(0),
       rxMaxRestarts(0), mutex(portName + "Velk21MasterSessionMutex"),
       txCompleteEvent(portName + "Velk21MasterSessionTxCompleteEvent", false),
-      rxCompleteEvent(portName + "Velk21MasterSessionRxCompleteEvent", false) {
-    port.open(portName, baudRate); // the owner asks isOpen()
+      rxCompleteEvent(portName + "Velk21MasterSessionRxCompleteEvent", false),
+      abortEvent(portName + "Velk21MasterSessionAbortEvent", false) {
+    openPort(); // the owner asks isOpen()
     transferBlock.reserve(transferReserve);
 }
 
@@ -28,14 +36,75 @@ Velk21Session::Velk21Session(const std::string& portName, unsigned baudRate,
     : portName_(portName), baudRate_(baudRate), port(std::move(device)), rxIndex(0), rxExpected(0),
       rxRestarts(0), rxMaxRestarts(0), mutex(portName + "Velk21MasterSessionMutex"),
       txCompleteEvent(portName + "Velk21MasterSessionTxCompleteEvent", false),
-      rxCompleteEvent(portName + "Velk21MasterSessionRxCompleteEvent", false) {
-    port.open(portName, baudRate);
+      rxCompleteEvent(portName + "Velk21MasterSessionRxCompleteEvent", false),
+      abortEvent(portName + "Velk21MasterSessionAbortEvent", false) {
+    openPort();
     transferBlock.reserve(transferReserve);
 }
 
 Velk21Session::~Velk21Session() {
     // Stops the port's workers before the events they signal go away.
     port.close();
+}
+
+void Velk21Session::openPort() {
+    std::lock_guard<std::mutex> lock(portMutex);
+    if (closedForGood) {
+        return;
+    }
+    if (port.open(portName_, baudRate_)) {
+        ++openCount;
+    } else {
+        nextAttempt =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(reopenIntervalMs);
+    }
+}
+
+void Velk21Session::reopenIfClosed() {
+    if (port.isOpen() || !mayComeBack(portName_)) {
+        return;
+    }
+    std::chrono::steady_clock::time_point notBefore;
+    {
+        std::lock_guard<std::mutex> lock(portMutex);
+        if (closedForGood) {
+            return;
+        }
+        notBefore = nextAttempt;
+    }
+    // A device that is gone is not looked for more often than this; abort
+    // and close end the wait.
+    abortEvent.reset();
+    const auto now = std::chrono::steady_clock::now();
+    if (now < notBefore) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(notBefore - now).count();
+        if (abortEvent.waitFor(static_cast<unsigned>(left) + 1)) {
+            return;
+        }
+    }
+    openPort();
+}
+
+void Velk21Session::closePort(bool forGood) {
+    {
+        std::lock_guard<std::mutex> lock(portMutex);
+        closedForGood = closedForGood || forGood;
+        port.close();
+    }
+    // A transmission cut short by the close ends without a callback, and a
+    // waiting reopen attempt is not wanted any more.
+    abortEvent.set();
+    txCompleteEvent.set();
+    rxCompleteEvent.set();
+}
+
+void Velk21Session::abortExchange() {
+    closePort(false);
+}
+
+void Velk21Session::close() {
+    closePort(true);
 }
 
 bool Velk21Session::isOpen() {
@@ -78,7 +147,8 @@ bool Velk21Session::transmit(DataBlock<unsigned char>& block) {
         return false;
     }
     txCompleteEvent.wait();
-    return port.error() == 0;
+    // A close cuts the transmission short, maybe before it could fail.
+    return port.error() == 0 && port.isOpen();
 }
 
 bool Velk21Session::receive(DataBlock<unsigned char>& block, unsigned byteTimeoutMs) {
@@ -93,7 +163,7 @@ bool Velk21Session::receive(DataBlock<unsigned char>& block, unsigned byteTimeou
         return false;
     }
     rxCompleteEvent.wait();
-    return port.error() == 0;
+    return port.error() == 0 && port.isOpen();
 }
 
 bool Velk21Session::exchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
@@ -105,7 +175,14 @@ bool Velk21Session::exchange(const Velk21AddressBlockKernel& address, Velk21Data
     if (receivedDataPacket != nullptr) {
         receivedDataPacket->clear();
     }
+    reopenIfClosed();
     const int error = runExchange(address, data, extendedData, byteTimeoutMs, receivedDataPacket);
+    if (port.isOpen() && port.deviceFailed()) {
+        // The dead descriptor goes; the next exchange looks for the device anew.
+        ++lossCount;
+        std::lock_guard<std::mutex> portLock(portMutex);
+        port.close();
+    }
     if (errorOut != nullptr) {
         *errorOut = error;
     }

@@ -13,7 +13,10 @@
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // The bus master: runs one request/answer exchange at a time over its own
@@ -50,7 +53,33 @@ public:
     unsigned baudRate() const { return baudRate_; }
     bool isOpen();
 
+    // The port's life under exchanges. A hang-up or I/O error of the device
+    // closes the port; the next exchange opens it again by the same name (a
+    // replugged adapter, a restarted simulator; never a pseudo-terminal
+    // named by its path, whose number goes to others), at most once per
+    // reopenIntervalMs while it keeps failing, the wait counted in the
+    // exchange. While the port stays closed an exchange ends with code 4.
+
+    // Ends the exchange that runs now, from any thread: closes the port, so
+    // every wait of the exchange returns and it ends with an error code (4, 5
+    // or 7). The next exchange opens the port again.
+    void abortExchange();
+    // As abortExchange, for good: no later exchange opens the port again,
+    // each ends with code 4 at once. For an owner about to delete the session.
+    void close();
+    // Counts for reports: successful opens (the constructor's included) and
+    // losses of the device.
+    unsigned long openings() const { return openCount; }
+    unsigned long losses() const { return lossCount; }
+
+    static constexpr unsigned reopenIntervalMs = 250;
+
 private:
+    // Opens a closed port unless closed for good, keeping to reopenIntervalMs
+    // after a failed attempt.
+    void openPort();
+    void reopenIfClosed();
+    void closePort(bool forGood);
     bool transmit(DataBlock<unsigned char>& block);
     bool receive(DataBlock<unsigned char>& block, unsigned byteTimeoutMs);
     int runExchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
@@ -71,6 +100,15 @@ private:
     NamedMutex mutex; // held for a whole exchange
     ManualResetEvent txCompleteEvent;
     ManualResetEvent rxCompleteEvent;
+
+    // Guards opening and closing the port against each other: the owner's
+    // close must not race a reopen in the exchange.
+    std::mutex portMutex;
+    bool closedForGood = false;
+    std::chrono::steady_clock::time_point nextAttempt{};
+    ManualResetEvent abortEvent; // ends the wait before a reopen attempt
+    std::atomic<unsigned long> openCount{0};
+    std::atomic<unsigned long> lossCount{0};
 };
 
 #endif

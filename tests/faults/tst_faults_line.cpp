@@ -10,8 +10,10 @@
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
 
+#include <QFile>
 #include <QtTest>
 
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <random>
@@ -53,6 +55,8 @@ private slots:
     void deviceVanishesMidAnswer_data();
     void deviceVanishesMidAnswer();
     void simulatorKilledThenBack();
+    void endlessAnswerEndedFromOutside_data();
+    void endlessAnswerEndedFromOutside();
     void garbageFlood_data();
     void garbageFlood();
     void slaveNeverStopsSending_data();
@@ -150,20 +154,99 @@ void TestFaultsLine::simulatorKilledThenBack() {
     killer.join();
     QCOMPARE(cut.code, 5);
 
-    // Killed, the simulator left its link behind, pointing at nothing.
+    // The hang-up closed the port; while the simulator is gone every
+    // exchange fails, each a new attempt to open it (the stale link may name
+    // another program's terminal by now: no answer from there either).
+    QVERIFY(!session->isOpen());
+    QCOMPARE(session->losses(), 1ul);
     const Outcome dead = exchangeWithin(*session, 0, 5000);
     QVERIFY2(dead.code == 4 || dead.code == 5, qPrintable(QString::number(dead.code)));
 
+    // Killed, the simulator left its link behind; a new one on the same
+    // number would refuse it, so the test clears it first.
+    QFile::remove(SimChild::linkPath(41));
     SimChild back;
     QVERIFY(back.start(41, {"--quiet"}));
-    // The old session still holds the dead line; a new one finds the new line.
-    const Outcome stale = exchangeWithin(*session, 0, 5000);
-    QVERIFY2(stale.code == 4 || stale.code == 5, qPrintable(QString::number(stale.code)));
-    session = std::make_unique<Velk21Session>("COM41", 115200);
+    const auto returned = std::chrono::steady_clock::now();
+    // The same session finds the new line by its name.
+    Outcome again;
+    while ((again = exchangeWithin(*session, 0, 5000)).code != 0 &&
+           std::chrono::steady_clock::now() - returned < std::chrono::seconds(5)) {
+    }
+    const auto recoveredMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - returned)
+                                 .count();
+    QCOMPARE(again.code, 0);
+    QVERIFY2(recoveredMs < 2000, qPrintable(QString::number(recoveredMs)));
     QVERIFY(session->isOpen());
-    QCOMPARE(exchangeWithin(*session).code, 0);
+    QVERIFY(session->openings() >= 2);
     session.reset();
     QCOMPARE(back.stop(SIGTERM), 0);
+    QCOMPARE(settledThreadCount(baseThreads), baseThreads);
+}
+
+void TestFaultsLine::endlessAnswerEndedFromOutside_data() {
+    QTest::addColumn<bool>("forGood");
+    QTest::newRow("exchange aborted") << false;
+    QTest::newRow("session closed") << true;
+}
+
+// An answer of 65,535 extended bytes at 50 ms a byte lasts hours. Another
+// thread ends it by closing the port: the exchange returns an error code at
+// once, and afterwards the port opens again, or, closed for good, stays shut.
+void TestFaultsLine::endlessAnswerEndedFromOutside() {
+    QFETCH(bool, forGood);
+    SimChild sim;
+    // 50 ms between bytes; each may take a second (a loaded machine).
+    QVERIFY(sim.start(42, {"--quiet", "--scenario", "extended=65535,slow=50"}));
+    {
+        Velk21Session session("COM42", 115200);
+        QVERIFY(session.isOpen());
+        auto running = std::async(std::launch::async, [&session] {
+            Outcome o;
+            o.data = plainRequest();
+            o.ok = session.exchange(slaveAddress(), o.data, o.extended, 0, 1000, &o.code);
+            return o;
+        });
+        QVERIFY(running.wait_for(std::chrono::milliseconds(400)) == std::future_status::timeout);
+        const auto start = std::chrono::steady_clock::now();
+        if (forGood) {
+            session.close();
+        } else {
+            session.abortExchange();
+        }
+        const bool ended = running.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        QVERIFY(ended);
+        QVERIFY2(tookMs < 1000, qPrintable(QString::number(tookMs)));
+        const Outcome cut = running.get();
+        QVERIFY(!cut.ok);
+        QVERIFY2(cut.code == 5 || cut.code == 7, qPrintable(QString::number(cut.code)));
+        QVERIFY(!session.isOpen());
+
+        // The next exchange opens the port again, unless it is closed for good.
+        if (forGood) {
+            QCOMPARE(exchangeWithin(session, 0, 5000).code, 4);
+            QVERIFY(!session.isOpen());
+        } else {
+            auto next = std::async(std::launch::async, [&session] {
+                Outcome o;
+                o.data = plainRequest();
+                session.exchange(slaveAddress(), o.data, o.extended, 0, 1000, &o.code);
+                return o;
+            });
+            const bool reopened =
+                QTest::qWaitFor([&session] { return session.openings() == 2; }, 5000);
+            // Closed before any check can return: the exchange must not outlive this.
+            session.close();
+            QVERIFY(next.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+            QVERIFY(reopened);
+            QVERIFY(next.get().code != 0);
+        }
+    }
+    QCOMPARE(sim.stop(SIGTERM), 0);
     QCOMPARE(settledThreadCount(baseThreads), baseThreads);
 }
 

@@ -7,6 +7,8 @@
 # talk to at once; the simulator stops when the program exits.
 #   --sim      start the simulator even when an adapter is present
 #   --no-sim   never start it
+# Without a display (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM) it stops at
+# once with status 69.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +20,13 @@ for arg in "$@"; do
     *) echo "run.sh: unknown option $arg (use --sim or --no-sim)" >&2; exit 64 ;;
   esac
 done
+
+# Without a display Qt aborts at start; say so before building or starting anything.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so VelkTest cannot open its window." >&2
+  echo "run.sh: run it in a desktop session, or try it headless: scripts/setup.sh --screenshots && xvfb-run -a scripts/run.sh" >&2
+  exit 69
+fi
 
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -64,7 +73,4 @@ if [ "$want_sim" = yes ]; then
   fi
 fi
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "run.sh: no display; run it in a desktop session (or: xvfb-run -a scripts/run.sh)" >&2
-fi
 build/src/ui/VelkTest

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QString>
+#include <QSvgGenerator>
 #include <QTextStream>
 #include <functional>
 
@@ -133,6 +134,22 @@ void drawClose(QPainter& p, int s) {
     p.drawLine(QPointF(22 * u, 10 * u), QPointF(10 * u, 22 * u));
 }
 
+// The same drawing as a scalable image, for the desktop's icon theme.
+bool writeSvg(const QString& path, int size, const Painter& draw) {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(size, size));
+    svg.setViewBox(QRect(0, 0, size, size));
+    svg.setTitle(QStringLiteral("VelkTest"));
+    QPainter p;
+    if (!p.begin(&svg)) {
+        return false;
+    }
+    p.setRenderHint(QPainter::Antialiasing, true);
+    draw(p, size);
+    return p.end();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -159,6 +176,9 @@ int main(int argc, char** argv) {
          [](QPainter& p, int s) { drawLamp(p, s, QColor(130, 240, 120), QColor(20, 130, 20)); }},
         {"clear/clear_1.png", 128, drawClear},
         {"close/close_3.png", 32, drawClose},
+        // The program's icon in the desktop menu: the window icon, larger.
+        {"icons/velktest-48.png", 48, drawIcon},
+        {"icons/velktest-128.png", 128, drawIcon},
     };
     for (const Item& item : items) {
         const QString path = root.filePath(QString::fromLatin1(item.path));
@@ -167,6 +187,11 @@ int main(int argc, char** argv) {
             err << "make-artwork: cannot write " << path << "\n";
             return 1;
         }
+    }
+    const QString svg = root.filePath(QStringLiteral("icons/velktest.svg"));
+    if (!writeSvg(svg, 48, drawIcon)) {
+        err << "make-artwork: cannot write " << svg << "\n";
+        return 1;
     }
     return 0;
 }

@@ -247,16 +247,22 @@ void TestVelkctl::usageError() {
 
 void TestVelkctl::portCannotOpen_data() {
     QTest::addColumn<QString>("port");
-    QTest::newRow("no link, no device") << "COM250";
-    QTest::newRow("missing device path") << QDir::temp().filePath("velkctl-no-such-tty");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no link, no device") << "COM250"
+                                        << "COM250";
+    const QString missing = QDir::temp().filePath("velkctl-no-such-tty");
+    QTest::newRow("missing device path") << missing << missing;
+    // A name with a line break must not break the one-line message.
+    QTest::newRow("line break in the name") << missing + "\nX" << missing + "\\nX";
 }
 
 void TestVelkctl::portCannotOpen() {
     QFETCH(QString, port);
+    QFETCH(QString, shown);
     const Run run = velkctl({"--port", port, "--address", "1"});
     QCOMPARE(run.exitCode, 74);
     QVERIFY(run.out.isEmpty());
-    QVERIFY2(run.err.startsWith("velkctl: cannot open port " + port), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith("velkctl: cannot open port " + shown), qPrintable(run.err));
     QCOMPARE(run.err.count('\n'), 1);
 }
 

@@ -232,6 +232,15 @@ void TestVelkctlCore::commandLineUsageError_data() {
     QTest::newRow("ambiguous abbreviation") << base + QStringList{"--addr", "1"} << "--addr";
     QTest::newRow("missing argument") << base + QStringList{"--code"} << "--code";
     QTest::newRow("argument to a flag") << base + QStringList{"--json=1"} << "--json";
+    // Flags that also have a short form must still be named by their long one.
+    QTest::newRow("argument to --quiet") << base + QStringList{"--quiet=1"} << "--quiet";
+    QTest::newRow("argument to --help") << base + QStringList{"--help=1"} << "--help";
+    QTest::newRow("argument to abbreviated --version")
+        << base + QStringList{"--vers=1"} << "--version";
+    QTest::newRow("long option with short form lacks argument")
+        << QStringList{"--address", "1", "--port"} << "--port";
+    QTest::newRow("short option lacks argument") << QStringList{"--address", "1", "-p"} << "'-p'";
+    QTest::newRow("line break in a value") << base + QStringList{"--code", "1\n2"} << "'1\\n2'";
     QTest::newRow("stray argument") << base + QStringList{"extra"} << "extra";
     QTest::newRow("json and csv") << base + QStringList{"--json", "--csv"} << "--csv";
     QTest::newRow("value not a number") << base + QStringList{"--value", "1.2.3"} << "--value";

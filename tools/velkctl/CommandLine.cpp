@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "ExchangeOutput.h"
 #include "UserValue.h"
 
 #include <getopt.h>
@@ -7,6 +8,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -90,7 +92,36 @@ std::string optionName(int id) {
 }
 
 std::string quoted(const std::string& text) {
-    return "'" + text + "'";
+    return "'" + printableText(text) + "'";
+}
+
+// The long option named in a command-line element ("--name" or "--name=..."),
+// abbreviations included, or null.
+const option* longOptionIn(const char* element) {
+    if (element == nullptr || std::strncmp(element, "--", 2) != 0) {
+        return nullptr;
+    }
+    const std::string name(element + 2, std::strcspn(element + 2, "="));
+    const option* found = nullptr;
+    for (const option* o = longOptions; o->name != nullptr; ++o) {
+        if (name == o->name) {
+            return o;
+        }
+        if (!name.empty() && std::strncmp(o->name, name.c_str(), name.size()) == 0) {
+            found = found == nullptr ? o : nullptr;
+        }
+    }
+    return found;
+}
+
+// How to name the option getopt stumbled on: the long name when the element
+// was a long option, even for one that also has a short form.
+std::string failedOptionName(int id, const char* element) {
+    const option* named = longOptionIn(element);
+    if (id >= 256 || (named != nullptr && named->val == id)) {
+        return optionName(id);
+    }
+    return std::string("'-") + char(id) + "'";
 }
 
 bool digitsOnly(const std::string& text, bool hex) {
@@ -439,18 +470,20 @@ ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::stri
             break;
         case ':':
             // A missing argument can only be at the end: the option is the last element read.
-            if (optopt >= 256) {
-                return fail("option " + optionName(optopt) + " requires an argument");
-            }
-            return fail(std::string("option '-") + char(optopt) + "' requires an argument");
-        default: // '?'
-            if (optopt >= 256) {
+            return fail("option " + failedOptionName(optopt, argv[optind - 1]) +
+                        " requires an argument");
+        default: { // '?'
+            // A known option with an argument it does not take ("--quiet=1")
+            // names itself in optopt, its short letter included.
+            const option* named = longOptionIn(argv[optind - 1]);
+            if (optopt >= 256 || (optopt != 0 && named != nullptr && named->val == optopt)) {
                 return fail("option " + optionName(optopt) + " takes no argument");
             }
             if (optopt != 0 && std::isprint(optopt)) {
                 return fail(std::string("unknown option '-") + char(optopt) + "'");
             }
             return fail("unknown or ambiguous option " + quoted(argv[optind - 1]));
+        }
         }
         if (!ok) {
             return ParseResult::UsageError;

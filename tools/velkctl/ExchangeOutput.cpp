@@ -150,16 +150,20 @@ std::string errorText(int code) {
     return text != nullptr ? text : "";
 }
 
-std::string jsonEscape(const std::string& text) {
+namespace {
+
+// Control characters as C and JSON write them; for JSON also the quote and
+// the backslash, and \u00XX where C writes \xXX.
+std::string escaped(const std::string& text, bool json) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
         case '"':
-            out += "\\\"";
+            out += json ? "\\\"" : "\"";
             break;
         case '\\':
-            out += "\\\\";
+            out += json ? "\\\\" : "\\";
             break;
         case '\n':
             out += "\\n";
@@ -172,15 +176,25 @@ std::string jsonEscape(const std::string& text) {
             break;
         default:
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
-                out += escaped;
+                char code[8];
+                std::snprintf(code, sizeof code, json ? "\\u%04x" : "\\x%02x", unsigned(c));
+                out += code;
             } else {
                 out += c;
             }
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string printableText(const std::string& text) {
+    return escaped(text, false);
+}
+
+std::string jsonEscape(const std::string& text) {
+    return escaped(text, true);
 }
 
 std::string csvField(const std::string& text) {
@@ -248,9 +262,9 @@ std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
 }
 
 std::string formatText(const ExchangeRecord& r) {
-    std::string text = "#" + std::to_string(r.sequence) + " " + r.timestamp + " " + r.port + " " +
-                       msText(r.responseMs) + " ms: " + std::to_string(r.errorCode) + " " +
-                       errorText(r.errorCode) + "\n";
+    std::string text = "#" + std::to_string(r.sequence) + " " + r.timestamp + " " +
+                       printableText(r.port) + " " + msText(r.responseMs) +
+                       " ms: " + std::to_string(r.errorCode) + " " + errorText(r.errorCode) + "\n";
     text += "  Tx address: " + hexBytes(r.txAddressPacket) + "\n";
     text += "  Tx data: " + hexBytes(r.txDataPacket) + "\n";
     if (r.rxDataPacket.size() != 0) {

@@ -41,13 +41,14 @@ DataBlock<unsigned char> packed(Packager& packager, const Kernel& kernel) {
 
 std::string portProblem(const std::string& port) {
     const std::string device = resolvePortName(port);
+    const std::string shown = printableText(port);
     if (device.empty()) {
-        return "cannot open port " + port + ": no such port";
+        return "cannot open port " + shown + ": no such port";
     }
     if (device == port) {
-        return "cannot open port " + port;
+        return "cannot open port " + shown;
     }
-    return "cannot open port " + port + " (" + device + ")";
+    return "cannot open port " + shown + " (" + printableText(device) + ")";
 }
 
 int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, StopSignals& stop) {

@@ -105,6 +105,7 @@ private slots:
     void refusesLinkToLiveDevice();
     void refusesToReplaceAFile();
     void replacesDanglingLink();
+    void restartsAfterBeingKilled();
     void skipsNoiseAndBrokenBlocks();
     void faultsOnTheWire();
     void silentMeansSilent();
@@ -210,6 +211,21 @@ void TestVelkSim::replacesDanglingLink() {
     QString error;
     QVERIFY2(sim.start(com, {}, &error), qPrintable(error));
     QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), sim.device);
+}
+
+void TestVelkSim::restartsAfterBeingKilled() {
+    // Killed, it leaves its link behind; the next simulator usually gets the
+    // very terminal number that link names.
+    const int com = nextCom++;
+    for (int round = 0; round < 3; ++round) {
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(com, {"--quiet"}, &error),
+                 qPrintable(QString("round %1: %2").arg(round).arg(error)));
+        QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), sim.device);
+        QCOMPARE(sim.stop(SIGKILL), -1);
+        QVERIFY(QFileInfo(SimChild::linkPath(com)).isSymLink());
+    }
 }
 
 void TestVelkSim::skipsNoiseAndBrokenBlocks() {

@@ -127,13 +127,19 @@ bool SimLine::createLink(const std::string& folder, int com, std::string& error)
     if (lstat(path.c_str(), &entry) == 0) {
         struct stat target;
         const bool reachable = stat(path.c_str(), &target) == 0;
-        if (!S_ISLNK(entry.st_mode) || reachable) {
+        // A killed simulator leaves its link behind, and its terminal number
+        // is free again: we may just have been given it. A link to our own
+        // terminal is as stale as a dangling one.
+        struct stat own;
+        const bool ours = reachable && S_ISCHR(target.st_mode) &&
+                          stat(devicePath.c_str(), &own) == 0 && own.st_rdev == target.st_rdev;
+        if (!S_ISLNK(entry.st_mode) || (reachable && !ours)) {
             const bool live = reachable && S_ISCHR(target.st_mode);
             error = path + (live ? " already points at a live device"
                                  : " exists and is not a dangling link");
             return false;
         }
-        // A dangling link, left by a simulator that was killed: replace it in one step.
+        // A stale link: replace it in one step.
         const std::string temporary = path + ".velk-sim." + std::to_string(getpid());
         unlink(temporary.c_str());
         if (symlink(devicePath.c_str(), temporary.c_str()) != 0 ||

@@ -182,7 +182,11 @@ void TestBusDecoder::extendedBlocksBelongToTheirDataBlock() {
     // A request with three extended bytes, echoed back in one extended block,
     // then an answer of 10 extended bytes in two blocks.
     SimAnswer answer;
-    Timed stream = exchangeStream("echo", request(0x34, true, true), {0x41, 0xC2, 0x43}, answer);
+    // The request announces its three bytes in data_0/data_1, as a master does.
+    Velk21DataBlockKernel withBytes = request(0x34, true, true);
+    withBytes.data[0] = 3;
+    withBytes.data[1] = 0;
+    Timed stream = exchangeStream("echo", withBytes, {0x41, 0xC2, 0x43}, answer);
     SimAnswer second;
     const Timed more = exchangeStream("extended=10", request(0x35), {}, second);
     for (std::size_t i = 0; i < more.bytes.size(); ++i) {

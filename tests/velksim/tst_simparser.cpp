@@ -25,6 +25,13 @@ Velk21DataBlockKernel record(unsigned char code, unsigned char index, unsigned c
     return data;
 }
 
+// The request announces count extended bytes in data_0/data_1, low byte first.
+Velk21DataBlockKernel withCount(Velk21DataBlockKernel data, int count) {
+    data.data[0] = static_cast<unsigned char>(count & 0xFF);
+    data.data[1] = static_cast<unsigned char>((count >> 8) & 0xFF);
+    return data;
+}
+
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) {
@@ -93,6 +100,18 @@ bool decodeAnswer(const Bytes& wire, Velk21DataBlockKernel& data, Bytes& extende
     return 12 + 10 * ((count + 6) / 7) == wire.size();
 }
 
+bool parseArguments(const QStringList& arguments, SimOptions& options, std::string& error) {
+    std::vector<QByteArray> storage{"velk-sim"};
+    for (const QString& a : arguments) {
+        storage.push_back(a.toUtf8());
+    }
+    std::vector<char*> argv;
+    for (QByteArray& a : storage) {
+        argv.push_back(a.data());
+    }
+    return parseSimOptions(int(argv.size()), argv.data(), options, error);
+}
+
 Bytes planBytes(const SimAnswer& answer) {
     Bytes bytes;
     for (const SimAnswer::TimedByte& b : answer.plan) {
@@ -110,11 +129,16 @@ private slots:
     void resynchronises_data();
     void resynchronises();
     void extendedBlocksEndWithSilence();
+    void extendedBlocksEndAtAnnouncedCount_data();
+    void extendedBlocksEndAtAnnouncedCount();
+    void extendedRequestCutShort();
     void options_data();
     void options();
     void addressList_data();
     void addressList();
     void severalSlaves();
+    void optionRangeMessage_data();
+    void optionRangeMessage();
     void echoAnswer();
     void registers();
     void extendedAnswer();
@@ -178,7 +202,9 @@ void TestSimParser::resynchronises() {
 
 void TestSimParser::extendedBlocksEndWithSilence() {
     const Bytes eight = {0, 1, 2, 3, 4, 5, 6, 0x87};
-    const Bytes stream = frameRequest(Velk21Address(1, 0, 0, 0), record(0x10, 1, 1, 1), eight);
+    // data_0/data_1 announce no count: only silence can end the request.
+    const Bytes stream =
+        frameRequest(Velk21Address(1, 0, 0, 0), withCount(record(0x10, 1, 1, 1), 0), eight);
     QCOMPARE(stream.size(), size_t(38));
 
     RequestParser parser(10);
@@ -210,6 +236,59 @@ void TestSimParser::extendedBlocksEndWithSilence() {
     QCOMPARE(events[1].request.extended.size(), size_t(14));
     QCOMPARE(events[3].kind, ParseEvent::Kind::Request);
     QCOMPARE(events[3].request.data.id.index, (unsigned char)2);
+}
+
+void TestSimParser::extendedBlocksEndAtAnnouncedCount_data() {
+    QTest::addColumn<int>("count");
+    QTest::newRow("one byte") << 1;
+    QTest::newRow("one full block") << 7;
+    QTest::newRow("two blocks, one byte in the last") << 8;
+    QTest::newRow("three blocks") << 20;
+    QTest::newRow("largest count") << 65535;
+}
+
+void TestSimParser::extendedBlocksEndAtAnnouncedCount() {
+    QFETCH(int, count);
+    Bytes bytes(static_cast<size_t>(count));
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(i * 3);
+    }
+    const Bytes stream =
+        frameRequest(Velk21Address(1, 0, 0, 0), withCount(record(0x10, 1, 1, 1), count), bytes);
+    const size_t blocks = (bytes.size() + 6) / 7;
+
+    // A master that pauses 30 ms (three times the idle limit) before each block.
+    RequestParser parser(10);
+    std::vector<ParseEvent> events;
+    std::uint64_t now = 1000;
+    parser.feed(stream.data(), 18, now, events);
+    for (size_t b = 0; b < blocks; ++b) {
+        std::uint64_t due = 0;
+        QVERIFY(!parser.deadline(due));
+        now += 30000;
+        parser.expire(now, events);
+        QCOMPARE(events.size(), size_t(1)); // only the RequestStart so far
+        parser.feed(&stream[18 + 10 * b], 10, now, events);
+    }
+    QCOMPARE(events.size(), size_t(2));
+    QCOMPARE(events[1].kind, ParseEvent::Kind::Request);
+    const SimRequest& r = events[1].request;
+    QCOMPARE(r.extended.size(), blocks * 7);
+    QCOMPARE(Bytes(r.extended.begin(), r.extended.begin() + count), bytes);
+    QCOMPARE(r.wire, stream);
+}
+
+void TestSimParser::extendedRequestCutShort() {
+    const Bytes bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const Bytes stream =
+        frameRequest(Velk21Address(1, 0, 0, 0), withCount(record(0x10, 1, 1, 1), 9), bytes);
+    const Bytes next = frameRequest(Velk21Address(1, 0, 0, 0), record(0x10, 2));
+    // The second block never comes; the next request begins instead.
+    const Parsed parsed = parse(concat({Bytes(stream.begin(), stream.end() - 10), next}));
+    QCOMPARE(parsed.starts, 2);
+    QCOMPARE(parsed.skipped.size(), size_t(1));
+    QCOMPARE(parsed.requests.size(), size_t(1));
+    QCOMPARE(parsed.requests[0].data.id.index, (unsigned char)2);
 }
 
 void TestSimParser::options_data() {
@@ -250,18 +329,9 @@ void TestSimParser::options() {
     QFETCH(QStringList, arguments);
     QFETCH(bool, valid);
 
-    std::vector<QByteArray> storage;
-    storage.push_back("velk-sim");
-    for (const QString& a : arguments) {
-        storage.push_back(a.toUtf8());
-    }
-    std::vector<char*> argv;
-    for (QByteArray& a : storage) {
-        argv.push_back(a.data());
-    }
     SimOptions options;
     std::string error;
-    const bool ok = parseSimOptions(int(argv.size()), argv.data(), options, error);
+    const bool ok = parseArguments(arguments, options, error);
     QCOMPARE(ok, valid);
     QCOMPARE(error.empty(), valid);
     if (!valid) {
@@ -321,6 +391,27 @@ void TestSimParser::severalSlaves() {
             QCOMPARE(int(answer.data.ao), a);
         }
     }
+}
+
+void TestSimParser::optionRangeMessage_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("range");
+    // The message names the range the option really takes.
+    QTest::newRow("com above") << QStringList{"--com", "255"} << "from 1 to 254";
+    QTest::newRow("com zero") << QStringList{"--com", "0"} << "from 1 to 254";
+    QTest::newRow("idle above") << QStringList{"--com", "1", "--idle", "10001"}
+                                << "from 1 to 10000";
+    QTest::newRow("baud above") << QStringList{"--com", "1", "--baud", "4000001"}
+                                << "from 1 to 4000000";
+}
+
+void TestSimParser::optionRangeMessage() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, range);
+    SimOptions options;
+    std::string error;
+    QVERIFY(!parseArguments(arguments, options, error));
+    QVERIFY2(QString::fromStdString(error).contains(range), error.c_str());
 }
 
 void TestSimParser::echoAnswer() {

@@ -48,7 +48,7 @@ void RequestParser::feed(const unsigned char* bytes, std::size_t count, std::uin
 }
 
 bool RequestParser::deadline(std::uint64_t& deadlineUs) const {
-    if (state == State::ExtendedHeader || !noise.empty()) {
+    if ((state == State::ExtendedHeader && announcedBlocks == 0) || !noise.empty()) {
         deadlineUs = lastByteUs + idleUs;
         return true;
     }
@@ -61,7 +61,7 @@ void RequestParser::expire(std::uint64_t nowUs, std::vector<ParseEvent>& events)
         return;
     }
     flushNoise(events);
-    if (state == State::ExtendedHeader) {
+    if (state == State::ExtendedHeader && announcedBlocks == 0) {
         emitRequest(events);
     }
 }
@@ -118,8 +118,13 @@ void RequestParser::startBlock(unsigned char b, std::vector<ParseEvent>& events)
             state = State::Extended;
             return;
         }
-        // Anything else ends the request that was waiting for more blocks.
-        emitRequest(events);
+        // Anything else ends the request that was waiting for more blocks: too
+        // early when it announced how many.
+        if (announcedBlocks != 0) {
+            dropRequest("request cut short before its announced extended blocks", events);
+        } else {
+            emitRequest(events);
+        }
     } else if (state == State::DataHeader) {
         if (isDataHeader(b)) {
             block.assign(1, b);
@@ -168,7 +173,11 @@ void RequestParser::finishData(std::vector<ParseEvent>& events) {
     }
     block.clear();
     if (request.data.efBit && request.data.wtsBit) {
-        state = State::ExtendedHeader; // blocks may follow; silence ends the request
+        // data_0/data_1 announce the extended bytes, seven a block; without a
+        // count, silence ends the request.
+        const unsigned count = request.data.data[0] + 256u * request.data.data[1];
+        announcedBlocks = (count + 6) / 7;
+        state = State::ExtendedHeader;
     } else {
         emitRequest(events);
     }
@@ -190,6 +199,9 @@ void RequestParser::finishExtended(std::vector<ParseEvent>& events) {
     request.extended.insert(request.extended.end(), kernel.data, kernel.data + 7);
     block.clear();
     state = State::ExtendedHeader;
+    if (announcedBlocks != 0 && request.extended.size() / 7 == announcedBlocks) {
+        emitRequest(events);
+    }
 }
 
 void RequestParser::emitRequest(std::vector<ParseEvent>& events) {

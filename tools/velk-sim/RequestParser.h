@@ -33,7 +33,8 @@ struct ParseEvent {
 
 // Splits the byte stream of the master into requests: an address block (6
 // bytes), a data block (12) and, when the data block has EF and WTS set,
-// extended blocks (10 each) until the line stays idle. Only header bytes have
+// extended blocks (10 each, 7 bytes in each): as many as data_0/data_1
+// announce, or until the line stays idle when they announce 0. Only header bytes have
 // bit 7 set, so any header resynchronises: a header in the middle of a block
 // ends that block as broken and starts the next one.
 class RequestParser {
@@ -45,7 +46,8 @@ public:
               std::vector<ParseEvent>& events);
 
     // When the parser needs a call of expire(): a request with extended blocks
-    // ends, or noise is reported, once the line has been idle for idleMs.
+    // and no announced count ends, or noise is reported, once the line has
+    // been idle for idleMs.
     bool deadline(std::uint64_t& deadlineUs) const;
     void expire(std::uint64_t nowUs, std::vector<ParseEvent>& events);
 
@@ -66,6 +68,7 @@ private:
     std::uint64_t idleUs;
     std::uint64_t lastByteUs = 0;
     State state = State::Hunt;
+    std::size_t announcedBlocks = 0;  // extended blocks the request announced; 0: until silence
     std::vector<unsigned char> block; // the block being collected
     std::vector<unsigned char> noise;
     SimRequest request;

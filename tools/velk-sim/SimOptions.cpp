@@ -19,12 +19,12 @@ bool parseNumber(const std::string& text, unsigned long max, unsigned long& valu
     return true;
 }
 
-bool parseUnsigned(const std::string& name, const std::string& text, unsigned long max,
-                   unsigned& value, std::string& error) {
+bool parseUnsigned(const std::string& name, const std::string& text, unsigned long min,
+                   unsigned long max, unsigned& value, std::string& error) {
     unsigned long parsed = 0;
-    if (!parseNumber(text, max, parsed)) {
-        error = name + " needs a whole number from 0 to " + std::to_string(max) + ", not '" + text +
-                "'";
+    if (!parseNumber(text, max, parsed) || parsed < min) {
+        error = name + " needs a whole number from " + std::to_string(min) + " to " +
+                std::to_string(max) + ", not '" + text + "'";
         return false;
     }
     value = static_cast<unsigned>(parsed);
@@ -80,7 +80,7 @@ bool parseScenarioItem(const std::string& item, Scenario& scenario, std::string&
                 error = "scenario '" + word + "' needs a value: " + word + "=N";
                 return false;
             }
-            if (!parseUnsigned("scenario '" + word + "'", value, v.max, *v.target, error)) {
+            if (!parseUnsigned("scenario '" + word + "'", value, 0, v.max, *v.target, error)) {
                 return false;
             }
             if (word == "extended") {
@@ -107,9 +107,9 @@ bool parseAddressList(const std::string& text, std::vector<int>& addresses, std:
         unsigned to = 0;
         const bool ok =
             dash == std::string::npos
-                ? parseUnsigned("--address", item, 127, from, error) && (to = from, true)
-                : parseUnsigned("--address", item.substr(0, dash), 127, from, error) &&
-                      parseUnsigned("--address", item.substr(dash + 1), 127, to, error);
+                ? parseUnsigned("--address", item, 0, 127, from, error) && (to = from, true)
+                : parseUnsigned("--address", item.substr(0, dash), 0, 127, from, error) &&
+                      parseUnsigned("--address", item.substr(dash + 1), 0, 127, to, error);
         if (!ok || from > to) {
             error = "--address needs levels 0 to 127 such as 5, 3,5,9 or 1-31, not '" + text + "'";
             return false;
@@ -187,11 +187,7 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
             ok = flag(options.quiet);
         } else if (arg == "--com") {
             unsigned n = 0;
-            ok = takeValue() && parseUnsigned("--com", value, 254, n, error);
-            if (ok && n == 0) {
-                error = "--com needs a port number from 1 to 254";
-                ok = false;
-            }
+            ok = takeValue() && parseUnsigned("--com", value, 1, 254, n, error);
             options.com = static_cast<int>(n);
         } else if (arg == "--device") {
             ok = takeValue();
@@ -201,26 +197,19 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
             }
             options.device = value;
         } else if (arg == "--baud") {
-            ok = takeValue() && parseUnsigned("--baud", value, 4000000, options.baud, error);
-            if (ok && options.baud == 0) {
-                error = "--baud must not be 0";
-                ok = false;
-            }
+            ok = takeValue() && parseUnsigned("--baud", value, 1, 4000000, options.baud, error);
         } else if (arg == "--address") {
             ok = takeValue() && parseAddressList(value, options.addresses, error);
         } else if (arg == "--idle") {
-            ok = takeValue() && parseUnsigned("--idle", value, 10000, options.idleMs, error);
-            if (ok && options.idleMs == 0) {
-                error = "--idle must be at least 1";
-                ok = false;
-            }
+            ok = takeValue() && parseUnsigned("--idle", value, 1, 10000, options.idleMs, error);
         } else if (arg == "--scenario") {
             ok = takeValue() && parseScenario(value, options.scenario, error);
         } else if (arg == "--delay") {
             ok = takeValue() &&
-                 parseUnsigned("--delay", value, 60000, options.scenario.delayMs, error);
+                 parseUnsigned("--delay", value, 0, 60000, options.scenario.delayMs, error);
         } else if (arg == "--gap") {
-            ok = takeValue() && parseUnsigned("--gap", value, 60000, options.scenario.gapMs, error);
+            ok = takeValue() &&
+                 parseUnsigned("--gap", value, 0, 60000, options.scenario.gapMs, error);
         } else {
             error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
             ok = false;
@@ -264,7 +253,8 @@ Options:
                    list: A, A,B,C, a range A-B or a mix (3,5,9 or 1-31);
                    each listed address answers as its own slave (default:
                    answer every request, as address_1 says)
-  --idle MS        silence that ends a request with extended blocks (default 10)
+  --idle MS        silence that ends a request with extended blocks when its
+                   data_0/data_1 announce no byte count (default 10)
   --json           log one JSON object a line
   --quiet          log nothing but the READY line
   -h, --help       this text

@@ -26,7 +26,7 @@ struct SimOptions {
     std::string device;         // --device PATH: serve this tty instead
     unsigned baud = 115200;     // --baud B (real device only)
     std::vector<int> addresses; // --address LIST: answer only these address_1 values; empty: all
-    unsigned idleMs = 10;       // --idle MS: silence that ends a request carrying extended blocks
+    unsigned idleMs = 10;       // --idle MS: silence that ends extended blocks sent without a count
     bool json = false;
     bool quiet = false;
     bool help = false;

@@ -1,6 +1,8 @@
 #ifndef VELK_ISERIALDEVICE_H
 #define VELK_ISERIALDEVICE_H
 
+#include "OpenFailure.h"
+
 #include <string>
 
 // Access to one serial device, as the serial port's logic needs it. The port
@@ -14,6 +16,10 @@ public:
     // Opens the device at path for exclusive use and drops RTS and DTR.
     // False when it is missing, not a serial device, or held by someone else.
     virtual bool open(const std::string& path) = 0;
+    // Why the last open failed; None after one that worked.
+    virtual OpenFailure openFailure() const {
+        return isOpen() ? OpenFailure::None : OpenFailure::Other;
+    }
     // Releases the device; nothing when it is not open.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;

@@ -16,6 +16,7 @@ public:
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
     bool open(const std::string& path) override;
+    OpenFailure openFailure() const override { return lastOpenFailure; }
     void close() override;
     bool isOpen() const override { return fd >= 0; }
     bool configure(unsigned baudRate, int parity) override;
@@ -40,8 +41,12 @@ private:
     int wakeFd = -1;
     std::atomic<bool> woken{false};
     bool rs485 = false;
+    OpenFailure lastOpenFailure = OpenFailure::None;
     bool haveParityCount = false;
     int parityCount = 0;
 };
+
+// What a failed open(), flock() or ioctl() errno means for the user.
+OpenFailure openFailureOfErrno(int error);
 
 #endif

@@ -55,18 +55,46 @@ PosixSerialDevice::~PosixSerialDevice() {
     close();
 }
 
+OpenFailure openFailureOfErrno(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return OpenFailure::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+        return OpenFailure::PermissionDenied;
+    case EBUSY:
+    case EWOULDBLOCK: // flock: another program holds the lock
+        return OpenFailure::Busy;
+    case ENOTTY:
+    case EISDIR:
+        return OpenFailure::NotATerminal;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
 bool PosixSerialDevice::open(const std::string& path) {
     close();
     const int handle = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
+        lastOpenFailure = openFailureOfErrno(errno);
+        return false;
+    }
+    if (!isatty(handle)) {
+        lastOpenFailure = OpenFailure::NotATerminal;
+        ::close(handle);
         return false;
     }
     // The lock comes first: until we hold the device we must not touch its
     // lines, someone else may be driving the bus.
-    if (!isatty(handle) || flock(handle, LOCK_EX | LOCK_NB) != 0 || ioctl(handle, TIOCEXCL) != 0) {
+    if (flock(handle, LOCK_EX | LOCK_NB) != 0 || ioctl(handle, TIOCEXCL) != 0) {
+        lastOpenFailure = openFailureOfErrno(errno);
         ::close(handle);
         return false;
     }
+    lastOpenFailure = OpenFailure::Other;
     const int events = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (events < 0) {
         closeExclusive(handle);
@@ -81,6 +109,7 @@ bool PosixSerialDevice::open(const std::string& path) {
         closeExclusive(handle);
         return false;
     }
+    lastOpenFailure = OpenFailure::None;
     fd = handle;
     wakeFd = events;
     woken = false;

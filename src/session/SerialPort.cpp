@@ -28,6 +28,9 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     txRxMutex = std::make_unique<NamedMutex>(portName + "PortTxRxMutex");
     const std::string path = resolvePortName(portName);
     if (!device || path.empty() || !device->open(path)) {
+        lastOpenFailure = path.empty() ? OpenFailure::NoSuchDevice
+                          : device     ? device->openFailure()
+                                       : OpenFailure::Other;
         txRxMutex.reset();
         return false;
     }
@@ -45,6 +48,7 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
         dcb.parity = parity & 0xFF;
     }
     if (!device->configure(baudRate, parity & 0xFF)) {
+        lastOpenFailure = OpenFailure::Other;
         device->close();
         releaseHandles();
         return false;
@@ -52,11 +56,13 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     busy = false;
     failed = false;
     opened = true;
+    lastOpenFailure = OpenFailure::None;
     txThread.start(this, &SerialPort::transmitWorker, PlatformThread::timeCriticalPriority);
     rxThread.start(this, &SerialPort::receiveWorker, PlatformThread::timeCriticalPriority);
     // Without its workers the first operation would wait for ever.
     if (!txThread.isRunning() || !rxThread.isRunning()) {
         closeLocked();
+        lastOpenFailure = OpenFailure::Other;
         return false;
     }
     return true;

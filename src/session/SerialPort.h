@@ -6,6 +6,7 @@
 #include "ISession.h"
 #include "ManualResetEvent.h"
 #include "NamedMutex.h"
+#include "OpenFailure.h"
 #include "SimpleThread.h"
 #include "TimerResolutionGuard.h"
 
@@ -53,6 +54,8 @@ public:
     // The device failed (hang-up, I/O error: not a time-out) since it was
     // opened; the line is dead until it is opened again.
     bool deviceFailed() const { return failed; }
+    // Why the last open() failed; None after one that worked.
+    OpenFailure openFailure() const { return lastOpenFailure; }
     bool isBusy() const { return busy; }
     int error() const { return errorCode; }
     unsigned bitsPerCharacter() const;
@@ -92,6 +95,7 @@ private:
     std::atomic<bool> busy{false};
     std::atomic<bool> opened{false};
     std::atomic<bool> failed{false};
+    std::atomic<OpenFailure> lastOpenFailure{OpenFailure::None};
     std::atomic<int> errorCode{0};
     std::atomic<int> parity{0};
     std::mutex settingsMutex;

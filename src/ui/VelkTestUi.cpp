@@ -241,10 +241,32 @@ void VelkTestUi::showPortState(Velk21Session* s) {
     if (s != nullptr && s->isOpen()) {
         ui.rs232GroupBox->setStyleSheet("QGroupBox { color: black; }");
         ui.rs232GroupBox->setTitle(tr("Порт открыт"));
+        ui.rs232GroupBox->setToolTip(QString());
     } else {
         ui.rs232GroupBox->setStyleSheet("QGroupBox { color: red; }");
         ui.rs232GroupBox->setTitle(tr("Ошибка открытия"));
+        ui.rs232GroupBox->setToolTip(
+            openFailureToolTip(s != nullptr ? s->openFailure() : OpenFailure::NoSuchDevice));
     }
+}
+
+QString VelkTestUi::openFailureToolTip(OpenFailure why) const {
+    switch (why) {
+    case OpenFailure::None:
+        break;
+    case OpenFailure::NoSuchDevice:
+        return tr("Устройство не найдено.");
+    case OpenFailure::Busy:
+        return tr("Порт занят другой программой.");
+    case OpenFailure::PermissionDenied:
+        return tr("Нет прав на порт: добавьте пользователя в группу dialout и войдите в систему "
+                  "заново.");
+    case OpenFailure::NotATerminal:
+        return tr("Устройство не является последовательным портом.");
+    case OpenFailure::Other:
+        break;
+    }
+    return tr("Порт не удалось открыть или настроить.");
 }
 
 void VelkTestUi::selectSavedPort() {

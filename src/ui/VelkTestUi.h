@@ -2,6 +2,7 @@
 #define VELK_VELKTESTUI_H
 
 #include "DataBlock.h"
+#include "OpenFailure.h"
 #include "PortNames.h"
 #include "SimpleThread.h"
 #include "UiMetaTypes.h"
@@ -94,6 +95,8 @@ private:
 
     Velk21Session* session() const;
     void showPortState(Velk21Session* s);
+    // Why the port did not open, for the port title's tool tip.
+    QString openFailureToolTip(OpenFailure why) const;
     void selectSavedPort();
     void listPorts();
     void waitForSingleSend();

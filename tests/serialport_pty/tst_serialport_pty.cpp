@@ -14,6 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(OpenFailure)
+
 namespace {
 
 // The kernel's "free baud rate" code (BOTHER), not exported by <termios.h>.
@@ -50,6 +52,8 @@ private slots:
     void bytesGoOutAndComeIn();
     void openFails_data();
     void openFails();
+    void openFailureFromErrno_data();
+    void openFailureFromErrno();
     void secondOpenIsRefused();
     void hangUpEndsReception();
     void closeEndsBlockedRead();
@@ -111,11 +115,13 @@ void TestSerialPortPty::bytesGoOutAndComeIn() {
 
 void TestSerialPortPty::openFails_data() {
     QTest::addColumn<QString>("what");
-    QTest::newRow("missing path") << "missing";
-    QTest::newRow("regular file") << "file";
-    QTest::newRow("directory") << "directory";
-    QTest::newRow("baud rate 0") << "baud0";
-    QTest::newRow("unknown COM name") << "name";
+    QTest::addColumn<OpenFailure>("why");
+    QTest::newRow("missing path") << "missing" << OpenFailure::NoSuchDevice;
+    QTest::newRow("regular file") << "file" << OpenFailure::NotATerminal;
+    QTest::newRow("directory") << "directory" << OpenFailure::NotATerminal;
+    QTest::newRow("not a tty") << "null" << OpenFailure::NotATerminal;
+    QTest::newRow("baud rate 0") << "baud0" << OpenFailure::Other;
+    QTest::newRow("unknown COM name") << "name" << OpenFailure::NoSuchDevice;
 }
 
 void TestSerialPortPty::openFails() {
@@ -134,6 +140,8 @@ void TestSerialPortPty::openFails() {
         file.write("x");
     } else if (what == "directory") {
         path = folder.path().toStdString();
+    } else if (what == "null") {
+        path = "/dev/null";
     } else if (what == "baud0") {
         baud = 0;
     } else {
@@ -143,6 +151,8 @@ void TestSerialPortPty::openFails() {
     SerialPort port;
     QVERIFY(!port.open(path, baud));
     QVERIFY(!port.isOpen());
+    QFETCH(OpenFailure, why);
+    QCOMPARE(port.openFailure(), why);
     DataBlock<unsigned char> block = blockOf({1, 2});
     QVERIFY(!port.startTransmit(&block, &client));
 
@@ -150,7 +160,31 @@ void TestSerialPortPty::openFails() {
     if (what == "baud0") {
         SerialPort again;
         QVERIFY(again.open(pty.path, 115200));
+        QCOMPARE(again.openFailure(), OpenFailure::None);
     }
+}
+
+// Where the test cannot make the failure happen (root opens everything).
+void TestSerialPortPty::openFailureFromErrno_data() {
+    QTest::addColumn<int>("error");
+    QTest::addColumn<OpenFailure>("why");
+    QTest::newRow("ENOENT") << ENOENT << OpenFailure::NoSuchDevice;
+    QTest::newRow("ENXIO") << ENXIO << OpenFailure::NoSuchDevice;
+    QTest::newRow("ENODEV") << ENODEV << OpenFailure::NoSuchDevice;
+    QTest::newRow("EACCES") << EACCES << OpenFailure::PermissionDenied;
+    QTest::newRow("EPERM") << EPERM << OpenFailure::PermissionDenied;
+    QTest::newRow("EBUSY") << EBUSY << OpenFailure::Busy;
+    QTest::newRow("EWOULDBLOCK") << EWOULDBLOCK << OpenFailure::Busy;
+    QTest::newRow("ENOTTY") << ENOTTY << OpenFailure::NotATerminal;
+    QTest::newRow("EIO") << EIO << OpenFailure::Other;
+}
+
+void TestSerialPortPty::openFailureFromErrno() {
+    QFETCH(int, error);
+    QFETCH(OpenFailure, why);
+    QCOMPARE(openFailureOfErrno(error), why);
+    // The hint a user without the right needs.
+    QVERIFY(QString(openFailureText(OpenFailure::PermissionDenied)).contains("dialout"));
 }
 
 void TestSerialPortPty::secondOpenIsRefused() {
@@ -163,6 +197,7 @@ void TestSerialPortPty::secondOpenIsRefused() {
         SerialPort second;
         QVERIFY(!second.open(pty.path, 115200));
         QVERIFY(!second.isOpen());
+        QCOMPARE(second.openFailure(), OpenFailure::Busy);
     }
     // The refused open disturbed nothing.
     DataBlock<unsigned char> block = blockOf({0x55, 0xAA});

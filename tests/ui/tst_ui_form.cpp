@@ -11,7 +11,10 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace uitest;
 
@@ -140,6 +143,26 @@ private slots:
         QCOMPARE(widget<QComboBox>(dialog.get(), "portName")->count(), 0);
         QCOMPARE(box->title(), QString::fromUtf8("Ошибка открытия"));
         QVERIFY(box->styleSheet().contains("red"));
+        QCOMPARE(box->toolTip(), QString::fromUtf8("Устройство не найдено."));
+    }
+
+    // The title stays as it is; its tool tip says why the port did not open.
+    void openFailureSaysWhy() {
+        dialog.reset();
+        PtyPort port(5);
+        const int holder = ::open(port.path.c_str(), O_RDWR | O_NOCTTY);
+        QVERIFY(holder >= 0);
+        QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+        dialog = std::make_unique<VelkTestUi>(nullptr, nullptr, testRoots());
+        auto* box = widget<QGroupBox>(dialog.get(), "rs232GroupBox");
+        QCOMPARE(box->title(), QString::fromUtf8("Ошибка открытия"));
+        QCOMPARE(box->toolTip(), QString::fromUtf8("Порт занят другой программой."));
+
+        ::close(holder);
+        widget<QComboBox>(dialog.get(), "baudRate")->setCurrentIndex(1);
+        QCOMPARE(box->title(), QString::fromUtf8("Порт открыт"));
+        QVERIFY(box->toolTip().isEmpty());
+        dialog.reset();
     }
 
     void languageChangeResetsPortTitle() {

@@ -12,7 +12,10 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 class TestVelkctl : public QObject {
     Q_OBJECT
@@ -29,6 +32,7 @@ private slots:
     void usageError();
     void portCannotOpen_data();
     void portCannotOpen();
+    void busyPortSaysSo();
 };
 
 void TestVelkctl::initTestCase() {
@@ -248,22 +252,46 @@ void TestVelkctl::usageError() {
 void TestVelkctl::portCannotOpen_data() {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("why");
     QTest::newRow("no link, no device") << "COM250"
-                                        << "COM250";
+                                        << "COM250"
+                                        << "no such port";
     const QString missing = QDir::temp().filePath("velkctl-no-such-tty");
-    QTest::newRow("missing device path") << missing << missing;
+    QTest::newRow("missing device path") << missing << missing << "no such device";
+    QTest::newRow("not a terminal") << "/dev/null"
+                                    << "/dev/null"
+                                    << "not a terminal";
     // A name with a line break must not break the one-line message.
-    QTest::newRow("line break in the name") << missing + "\nX" << missing + "\\nX";
+    QTest::newRow("line break in the name") << missing + "\nX" << missing + "\\nX"
+                                            << "no such device";
 }
 
 void TestVelkctl::portCannotOpen() {
     QFETCH(QString, port);
     QFETCH(QString, shown);
+    QFETCH(QString, why);
     const Run run = velkctl({"--port", port, "--address", "1"});
     QCOMPARE(run.exitCode, 74);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith("velkctl: cannot open port " + shown), qPrintable(run.err));
+    QVERIFY2(run.err.contains(": " + why), qPrintable(run.err));
     QCOMPARE(run.err.count('\n'), 1);
+}
+
+void TestVelkctl::busyPortSaysSo() {
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(206, {"--quiet"}, &error), qPrintable(error));
+    // Another master holds the line.
+    const int holder = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(holder >= 0);
+    QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const Run run = velkctl({"--port", sim.name, "--address", "1"});
+    ::close(holder);
+    QCOMPARE(run.exitCode, 74);
+    QVERIFY2(
+        run.err.startsWith("velkctl: cannot open port " + sim.name + " (" + sim.device + "): busy"),
+        qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestVelkctl)

@@ -39,22 +39,23 @@ DataBlock<unsigned char> packed(Packager& packager, const Kernel& kernel) {
 
 } // namespace
 
-std::string portProblem(const std::string& port) {
+std::string portProblem(const std::string& port, OpenFailure why) {
     const std::string device = resolvePortName(port);
     const std::string shown = printableText(port);
     if (device.empty()) {
         return "cannot open port " + shown + ": no such port";
     }
+    const std::string reason = std::string(": ") + openFailureText(why);
     if (device == port) {
-        return "cannot open port " + shown;
+        return "cannot open port " + shown + reason;
     }
-    return "cannot open port " + shown + " (" + printableText(device) + ")";
+    return "cannot open port " + shown + " (" + printableText(device) + ")" + reason;
 }
 
 int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Velk21Session session(cl.port, cl.baudRate);
     if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(cl.port) << std::endl;
+        err << "velkctl: " << portProblem(cl.port, session.openFailure()) << std::endl;
         return velkctlExitPort;
     }
 

@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "DataBlock.h"
+#include "OpenFailure.h"
 #include "Velk21AddressBlockKernel.h"
 #include "Velk21DataBlockKernel.h"
 
@@ -20,8 +21,9 @@ struct VelkctlRequest {
 
 VelkctlRequest buildRequest(const CommandLine& commandLine);
 
-// Why the port could not be opened, for the one-line error message.
-std::string portProblem(const std::string& port);
+// Why the port could not be opened, for the one-line error message; why is
+// the open's own reason (Velk21Session::openFailure).
+std::string portProblem(const std::string& port, OpenFailure why);
 
 // Opens the session, runs one exchange or a cyclic run and reports on out
 // (errors and the CSV summary on err). Returns the exit status.

@@ -258,7 +258,8 @@ Sending:
                            as 1); without --count until Ctrl-C
       --count N            stop after N exchanges (with a 100 ms cycle when --cycle
                            is not given)
-  Ctrl-C (SIGINT) or SIGTERM ends a cyclic run once the running exchange is done.
+  Ctrl-C (SIGINT) or SIGTERM ends the run at once, even in the middle of an
+  exchange (which is then not counted), and prints the summary.
 
 Output:
       --rx-type TYPE       show the answer's data bytes as a BOOLEAN, INTEGER,
@@ -286,7 +287,8 @@ Exit status:
              3 extended block not packed   7 extended answer block missing
              4 transmission failed         8 extended answer did not decode
   64       usage error
-  74       the port cannot be opened
+  74       the port cannot be opened (the message says why)
+  130, 143 stopped by SIGINT (Ctrl-C) or SIGTERM
 
 Examples:
   velkctl --port COM3 --address 5 --code 3 --index 1

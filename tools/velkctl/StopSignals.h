@@ -1,14 +1,19 @@
 #ifndef VELK_VELKCTL_STOPSIGNALS_H
 #define VELK_VELKCTL_STOPSIGNALS_H
 
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 
-// SIGINT and SIGTERM end a cyclic run between two exchanges. Both signals are
-// blocked from construction on, so the threads created later (the port's)
-// inherit the mask and never take them, and the run takes them synchronously:
-// nothing runs in a signal handler and an exchange is never cut short.
-// Windows: Ctrl-C, Ctrl-Break and closing the console window, taken by a
-// console control handler that only sets an event.
+// A stop request from the user ends a run at once, even in the middle of an
+// exchange. POSIX: SIGINT and SIGTERM, blocked from construction on (the
+// threads created later, the port's, inherit the mask) and taken by a
+// watcher thread from a signalfd, so nothing runs in a signal handler.
+// Windows: Ctrl-C and Ctrl-Break (as SIGINT) and closing the console window
+// (as SIGTERM), taken by a console control handler on a thread the system
+// creates. Either way the stop action (ending the running exchange) runs on
+// that thread, and wait() wakes.
 class StopSignals {
 public:
     StopSignals();
@@ -16,14 +21,43 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // Waits up to ms milliseconds; true as soon as a stop signal is taken.
+    // Waits up to ms milliseconds; true as soon as a stop has come (and from
+    // then on).
     bool wait(unsigned ms);
-    // True when a stop signal arrived since the last look.
     bool pending() { return wait(0); }
+    // The stop signal taken (SIGINT or SIGTERM), 0 while none.
+    int signal();
+
+    // Runs action when a stop comes, at once if one has come already. Once
+    // setStopAction(nullptr) returns, the last action has ended and none
+    // will start.
+    void setStopAction(std::function<void()> action);
 
 private:
+    // Called by the platform's watcher for each stop signal.
+    void deliver(int signal);
+
     struct Native;
-    std::unique_ptr<Native> native;
+    std::mutex mutex;
+    std::condition_variable stopped;
+    int taken = 0;
+    std::function<void()> stopAction;
+    std::unique_ptr<Native> native; // last: its watcher ends before the rest goes
+};
+
+// Sets a stop action for its own lifetime: declared after the object the
+// action uses, it is gone before that object.
+class StopAction {
+public:
+    StopAction(StopSignals& signals, std::function<void()> action) : signals(signals) {
+        signals.setStopAction(std::move(action));
+    }
+    ~StopAction() { signals.setStopAction(nullptr); }
+    StopAction(const StopAction&) = delete;
+    StopAction& operator=(const StopAction&) = delete;
+
+private:
+    StopSignals& signals;
 };
 
 #endif

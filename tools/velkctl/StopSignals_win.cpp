@@ -1,18 +1,21 @@
 #include "StopSignals.h"
 
+#include <csignal>
 #include <windows.h>
 
 namespace {
-// The handler runs on a thread of its own that the system creates; it only
-// sets the event, which the run takes between two exchanges.
-HANDLE stopEvent = nullptr;
+// The handler runs on a thread of its own that the system creates.
+StopSignals* current = nullptr;
+void (*deliverTo)(StopSignals*, int) = nullptr;
 
 BOOL WINAPI onControl(DWORD type) {
     switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+        deliverTo(current, SIGINT);
+        return TRUE;
     case CTRL_CLOSE_EVENT:
-        SetEvent(stopEvent);
+        deliverTo(current, SIGTERM);
         return TRUE;
     default:
         return FALSE;
@@ -20,24 +23,17 @@ BOOL WINAPI onControl(DWORD type) {
 }
 } // namespace
 
-struct StopSignals::Native {};
+struct StopSignals::Native {
+    static void deliver(StopSignals* signals, int signal) { signals->deliver(signal); }
+};
 
 StopSignals::StopSignals() : native(std::make_unique<Native>()) {
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    current = this;
+    deliverTo = &Native::deliver;
     SetConsoleCtrlHandler(&onControl, TRUE);
 }
 
 StopSignals::~StopSignals() {
     SetConsoleCtrlHandler(&onControl, FALSE);
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
-}
-
-bool StopSignals::wait(unsigned ms) {
-    if (WaitForSingleObject(stopEvent, ms) != WAIT_OBJECT_0) {
-        return false;
-    }
-    // Taken, as a signal is: the next look waits for the next one.
-    ResetEvent(stopEvent);
-    return true;
+    current = nullptr;
 }

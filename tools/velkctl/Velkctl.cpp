@@ -59,6 +59,9 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         return velkctlExitPort;
     }
 
+    // A stop signal ends the exchange that runs, however long its answer.
+    const StopAction closeOnStop(stop, [&session] { session.close(); });
+
     const VelkctlRequest request = buildRequest(cl);
     Velk21AddressBlockPacketPackager addressPackager;
     Velk21DataBlockPacketPackager dataPackager;
@@ -74,7 +77,7 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
     int lastCode = 0;
     for (unsigned sequence = 1;; ++sequence) {
         // The dialog's cycle: wait the period, then exchange.
-        if (cl.cyclic && stop.wait(cl.periodMs)) {
+        if ((cl.cyclic && stop.wait(cl.periodMs)) || stop.pending()) {
             break;
         }
         ExchangeRecord record;
@@ -93,6 +96,9 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         const std::chrono::duration<double, std::milli> elapsed =
             std::chrono::steady_clock::now() - start;
         record.responseMs = elapsed.count();
+        if (record.errorCode != 0 && stop.pending()) {
+            break; // cut short by the user: its code says nothing about the line
+        }
 
         // Codes 7 and 8 leave the decoded answer; 1 to 6 leave the request.
         record.answerDecoded =
@@ -124,7 +130,8 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         }
     }
 
-    if (cl.cyclic || cl.quiet) {
+    const int stopSignal = stop.signal();
+    if (cl.cyclic || cl.quiet || stopSignal != 0) {
         switch (cl.mode) {
         case OutputMode::Text:
             out << formatSummaryText(statistics) << std::flush;
@@ -137,5 +144,6 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
             break;
         }
     }
-    return lastCode;
+    // As a shell reports a program ended by the signal.
+    return stopSignal != 0 ? 128 + stopSignal : lastCode;
 }

@@ -382,13 +382,19 @@ void VelkTestUi::efBitClicked(bool checked) {
     ui.userData->clear();
 }
 
-void VelkTestUi::appendExDataByte(const QString& text) {
+bool VelkTestUi::addExDataRow(const QString& text) {
     bool ok = false;
     text.toUInt(&ok, 16);
-    if (!ok) {
+    if (ok) {
+        appendRow(ui.exBlockList, {text.toUpper()});
+    }
+    return ok;
+}
+
+void VelkTestUi::appendExDataByte(const QString& text) {
+    if (!addExDataRow(text)) {
         return;
     }
-    appendRow(ui.exBlockList, {text.toUpper()});
     ui.exBlockList->resizeColumnsToContents();
     ui.exBlockList->setCurrentCell(ui.exBlockList->rowCount() - 1, 0);
 }
@@ -802,8 +808,14 @@ void VelkTestUi::loadUiSettings() {
     ui.exBlockGroupBox->setEnabled(settings.value("exBlockGroupBox", false).toBool());
     const QStringList bytes =
         settings.value("exBlockStr", "").toString().split(';', Qt::SkipEmptyParts);
+    // The columns are fitted once: fitting them after every row made a start
+    // with thousands of saved bytes take half a minute.
+    bool added = false;
     for (const QString& byte : bytes) {
-        appendExDataByte(byte);
+        added = addExDataRow(byte) || added;
+    }
+    if (added) {
+        ui.exBlockList->resizeColumnsToContents();
     }
     ui.exBlockList->setCurrentCell(0, 0);
     const QVariant period = settings.value("cyclicSendTimeout", 100);

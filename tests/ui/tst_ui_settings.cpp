@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QSettings>
 #include <QTableWidget>
@@ -203,6 +204,30 @@ private slots:
         if (!restored.isEmpty()) {
             QCOMPARE(widget<QTableWidget>(dialog.get(), "exBlockList")->currentRow(), 0);
         }
+    }
+
+    // Thousands of saved bytes: the columns are fitted once, after loading,
+    // and end up as wide as the contents need.
+    void manySavedBytesLoadQuickly() {
+        QStringList bytes;
+        for (int i = 0; i < 20000; ++i) {
+            bytes << QString::number((i * 37) % 256, 16).toUpper();
+        }
+        store("exBlockStr", bytes.join(';') + ';');
+        QElapsedTimer clock;
+        clock.start();
+        auto dialog = makeDialog();
+        const qint64 ms = clock.elapsed();
+        qInfo("20,000 saved bytes loaded in %lld ms", ms);
+        // Generous for a loaded machine; fitting after every row took minutes.
+        QVERIFY2(ms < 15000, qPrintable(QString::number(ms)));
+        auto* list = widget<QTableWidget>(dialog.get(), "exBlockList");
+        QCOMPARE(list->rowCount(), 20000);
+        QCOMPARE(list->item(19999, 0)->text(), bytes.last());
+        QCOMPARE(list->currentRow(), 0);
+        const int width = list->columnWidth(0);
+        list->resizeColumnsToContents();
+        QCOMPARE(list->columnWidth(0), width);
     }
 
     void missingPortFallsBackToTheFirst() {

@@ -1,11 +1,20 @@
 // Times whole exchanges of Velk21Session against velk-sim (echo) over a
-// pseudo-terminal, and the CPU that an open, idle session costs.
+// pseudo-terminal, the CPU that they and an open, idle session cost, and the
+// RTS tail. Beside it, in the same run, a floor: the same bytes exchanged
+// raw over the same kind of pseudo-terminal (one write of the request,
+// blocking reads of the answer, one thread, no session); our figures are
+// also printed as ratios to it. The two alternate in rounds, so that a
+// neighbour's load on a shared machine falls on both alike.
 //
-//   bench_exchange [exchanges] [idle seconds]      (defaults 2000 and 5)
+//   bench_exchange [exchanges] [idle seconds] [rounds]   (defaults 2000, 5, 8)
 //
-// Every exchange includes the 2 ms that RTS must stay high after the last
-// byte; "beyond the tail" is what the exchange costs on top of it.
+// Every session exchange includes the 2 ms that RTS must stay high after
+// the last byte; "beyond the tail" is what the exchange costs on top of it.
+// The RTS tail is timed at the device: from the return of the drain (the
+// last byte has left) to the call that drops RTS.
 
+#include "PortNames.h"
+#include "PosixSerialDevice.h"
 #include "Velk21Session.h"
 
 #include <algorithm>
@@ -13,19 +22,25 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 const double rtsTailMs = 2.0;
 const int com = 201;
+const unsigned baudRate = 1000000;
+const unsigned answerSize = 12;
 
 double cpuSeconds() {
     rusage usage;
@@ -34,33 +49,26 @@ double cpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU seconds used so far by another process (utime + stime from /proc).
+// CPU seconds used so far by a single-threaded process, to the nanosecond
+// (/proc/stat's clock ticks are too coarse for a round).
 double processCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::string::size_type end = text.rfind(')');
-    if (end == std::string::npos) {
-        return 0;
-    }
-    std::istringstream fields(text.substr(end + 2));
-    std::string field;
-    unsigned long utime = 0;
-    unsigned long stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14) {
-            utime = std::stoul(field);
-        } else if (i == 15) {
-            stime = std::stoul(field);
-            break;
-        }
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ns = 0;
+    stat >> ns;
+    return double(ns) / 1e9;
 }
 
 double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
     std::sort(values.begin(), values.end());
     const size_t index = std::min(values.size() - 1, size_t(p * (values.size() - 1) + 0.5));
     return values[index];
+}
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 struct Simulator {
@@ -99,13 +107,174 @@ struct Simulator {
     }
 };
 
+// The real device, with the RTS tail timed: from the drain's return to the
+// next call that drops RTS.
+class TailTimedDevice : public ISerialDevice {
+public:
+    explicit TailTimedDevice(std::vector<double>& tailsMs) : tails(tailsMs) {}
+
+    bool open(const std::string& path) override { return device.open(path); }
+    void close() override { device.close(); }
+    bool isOpen() const override { return device.isOpen(); }
+    bool configure(unsigned baud, int parity) override { return device.configure(baud, parity); }
+    bool setRts(bool high) override {
+        if (!high && drained) {
+            tails.push_back(msSince(drainedAt));
+            drained = false;
+        }
+        return device.setRts(high);
+    }
+    bool writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) override {
+        return device.writeByte(byte, timeoutMs, written);
+    }
+    bool drain(unsigned timeoutMs) override {
+        const bool ok = device.drain(timeoutMs);
+        drainedAt = Clock::now();
+        drained = true;
+        return ok;
+    }
+    bool read(unsigned char* buffer, unsigned count, unsigned timeoutMs, unsigned& got) override {
+        return device.read(buffer, count, timeoutMs, got);
+    }
+    bool purge() override { return device.purge(); }
+    bool clearErrors(bool* parityError) override { return device.clearErrors(parityError); }
+    void wake() override { device.wake(); }
+
+private:
+    PosixSerialDevice device;
+    std::vector<double>& tails;
+    Clock::time_point drainedAt;
+    bool drained = false;
+};
+
+const Velk21AddressBlockKernel address(Velk21Address(1, 0, 0, 0), 0);
+
+Velk21DataBlockKernel request(int i) {
+    return Velk21DataBlockKernel(Velk21ParameterId(0x10, static_cast<unsigned char>(i)), 0x05, 0, 0,
+                                 0, 0, 0, 0, 0);
+}
+
+// The bytes that the session puts on the wire for request(i).
+std::vector<unsigned char> requestBytes(int i) {
+    Velk21AddressBlockPacketPackager addressPackager;
+    Velk21DataBlockPacketPackager dataPackager;
+    Velk21DataBlockKernel data = request(i);
+    DataBlock<unsigned char> block;
+    block.resize(addressPackager.size(address) + dataPackager.size(data), 0);
+    unsigned position = 0;
+    addressPackager.pack(block, position, address);
+    dataPackager.pack(block, position, data);
+    return std::vector<unsigned char>(block.data(), block.data() + block.size());
+}
+
+struct Figures {
+    std::vector<double> ms;
+    double cpu = 0;
+    double simCpu = 0;
+    int count = 0;
+    int failures = 0;
+};
+
+// The floor: one write of the request, blocking reads of the answer (VTIME
+// bounds each read, so a silent simulator shows as a failure, not a hang).
+class RawLine {
+public:
+    bool open(const std::string& path) {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        termios settings{};
+        tcgetattr(fd, &settings);
+        cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 2;
+        cfsetispeed(&settings, B1000000);
+        cfsetospeed(&settings, B1000000);
+        return tcsetattr(fd, TCSANOW, &settings) == 0 && tcflush(fd, TCIOFLUSH) == 0;
+    }
+    ~RawLine() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    bool exchange(const std::vector<unsigned char>& bytes) {
+        if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) {
+            return false;
+        }
+        unsigned char answer[answerSize];
+        for (unsigned got = 0; got < answerSize;) {
+            const ssize_t n = ::read(fd, answer + got, answerSize - got);
+            if (n <= 0) {
+                return false;
+            }
+            got += unsigned(n);
+        }
+        return true;
+    }
+
+private:
+    int fd = -1;
+};
+
+bool floorRound(const std::string& path, const std::vector<std::vector<unsigned char>>& requests,
+                int first, int count, pid_t sim, Figures& figures) {
+    RawLine line;
+    if (!line.open(path)) {
+        return false;
+    }
+    const double cpuBefore = cpuSeconds();
+    const double simBefore = processCpuSeconds(sim);
+    for (int i = first; i < first + count; ++i) {
+        const Clock::time_point start = Clock::now();
+        figures.failures += line.exchange(requests[size_t(i) % requests.size()]) ? 0 : 1;
+        figures.ms.push_back(msSince(start));
+    }
+    figures.cpu += cpuSeconds() - cpuBefore;
+    figures.simCpu += processCpuSeconds(sim) - simBefore;
+    figures.count += count;
+    return true;
+}
+
+bool exchangeOnce(Velk21Session& session, int i) {
+    Velk21DataBlockKernel data = request(i);
+    DataBlock<unsigned char> extended;
+    int error = -1;
+    return session.exchange(address, data, extended, 0, 150, &error);
+}
+
+bool sessionRound(int first, int count, pid_t sim, Figures& figures, std::vector<double>& tails) {
+    Velk21Session session("COM" + std::to_string(com), baudRate,
+                          std::make_unique<TailTimedDevice>(tails));
+    if (!session.isOpen()) {
+        return false;
+    }
+    const double cpuBefore = cpuSeconds();
+    const double simBefore = processCpuSeconds(sim);
+    for (int i = first; i < first + count; ++i) {
+        const Clock::time_point start = Clock::now();
+        figures.failures += exchangeOnce(session, i) ? 0 : 1;
+        figures.ms.push_back(msSince(start));
+    }
+    figures.cpu += cpuSeconds() - cpuBefore;
+    figures.simCpu += processCpuSeconds(sim) - simBefore;
+    figures.count += count;
+    return true;
+}
+
+double ratio(double ours, double floor) {
+    return floor > 0 ? ours / floor : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (exchanges <= 0 || idleSeconds < 0) {
-        std::fprintf(stderr, "usage: bench_exchange [exchanges] [idle seconds]\n");
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 8;
+    if (exchanges <= 0 || idleSeconds < 0 || rounds <= 0 || rounds > exchanges) {
+        std::fprintf(stderr, "usage: bench_exchange [exchanges] [idle seconds] [rounds]\n");
         return 64;
     }
 
@@ -124,49 +293,69 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "velk-sim did not start\n");
             return 1;
         }
-        Velk21Session session("COM" + std::to_string(com), 1000000);
-        if (!session.isOpen()) {
-            std::fprintf(stderr, "the session's port did not open\n");
+        const std::string path = resolvePortName("COM" + std::to_string(com));
+        std::vector<std::vector<unsigned char>> requests;
+        for (int i = 0; i < 256; ++i) {
+            requests.push_back(requestBytes(i));
+        }
+
+        // Warm-up of both, not counted.
+        Figures floor;
+        Figures ours;
+        std::vector<double> tails;
+        tails.reserve(size_t(exchanges) + 100);
+        if (!floorRound(path, requests, 0, 50, sim.pid, floor) ||
+            !sessionRound(0, 50, sim.pid, ours, tails)) {
+            std::fprintf(stderr, "the pseudo-terminal did not open\n");
             return 1;
         }
-        const Velk21AddressBlockKernel address(Velk21Address(1, 0, 0, 0), 0);
-        auto once = [&](int i) {
-            Velk21DataBlockKernel data(Velk21ParameterId(0x10, static_cast<unsigned char>(i)), 0x05,
-                                       0, 0, 0, 0, 0, 0, 0);
-            DataBlock<unsigned char> extended;
-            int error = -1;
-            return session.exchange(address, data, extended, 0, 150, &error);
-        };
-        for (int i = 0; i < 50; ++i) {
-            once(i);
+        floor = Figures();
+        ours = Figures();
+        tails.clear();
+
+        for (int r = 0; r < rounds; ++r) {
+            const int first = exchanges * r / rounds;
+            const int count = exchanges * (r + 1) / rounds - first;
+            if (!floorRound(path, requests, first, count, sim.pid, floor) ||
+                !sessionRound(first, count, sim.pid, ours, tails)) {
+                std::fprintf(stderr, "the pseudo-terminal did not open\n");
+                return 1;
+            }
         }
 
-        std::vector<double> ms;
-        ms.reserve(exchanges);
-        int failures = 0;
-        const double cpuBefore = cpuSeconds();
-        const double simBefore = processCpuSeconds(sim.pid);
-        for (int i = 0; i < exchanges; ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            failures += once(i) ? 0 : 1;
-            const auto end = std::chrono::steady_clock::now();
-            ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-        }
-        const double cpu = cpuSeconds() - cpuBefore;
-        const double simCpu = processCpuSeconds(sim.pid) - simBefore;
-
-        const double median = percentile(ms, 0.5);
-        const double p99 = percentile(ms, 0.99);
-        std::printf("exchanges: %d at 1000000 baud, echo, %d failed\n", exchanges, failures);
+        const double median = percentile(ours.ms, 0.5);
+        const double p99 = percentile(ours.ms, 0.99);
+        const double floorMedian = percentile(floor.ms, 0.5);
+        const double floorP99 = percentile(floor.ms, 0.99);
+        const double cpu = ours.cpu / ours.count * 1e6;
+        const double simCpu = ours.simCpu / ours.count * 1e6;
+        const double floorCpu = floor.cpu / floor.count * 1e6;
+        const double floorSimCpu = floor.simCpu / floor.count * 1e6;
+        std::printf("exchanges: %d at %u baud, echo, in %d rounds; %d failed, floor %d failed\n",
+                    ours.count, baudRate, rounds, ours.failures, floor.failures);
         std::printf("exchange time: median %.3f ms, p99 %.3f ms, max %.3f ms\n", median, p99,
-                    *std::max_element(ms.begin(), ms.end()));
-        std::printf("beyond the %.0f ms RTS tail: median %.3f ms (goal <= 0.3), p99 %.3f ms "
+                    *std::max_element(ours.ms.begin(), ours.ms.end()));
+        std::printf("beyond the %.0f ms RTS tail: median %.3f ms (goal <= 0.2), p99 %.3f ms "
                     "(goal <= 1)\n",
                     rtsTailMs, median - rtsTailMs, p99 - rtsTailMs);
-        std::printf("CPU per exchange: master %.1f us, simulator %.1f us\n", cpu / exchanges * 1e6,
-                    simCpu / exchanges * 1e6);
+        std::printf("RTS tail, drain to RTS drop: median %.3f ms (goal 2.00-2.05), p99 %.3f ms "
+                    "(goal <= 2.10), max %.3f ms, %zu timed\n",
+                    percentile(tails, 0.5), percentile(tails, 0.99),
+                    tails.empty() ? 0.0 : *std::max_element(tails.begin(), tails.end()),
+                    tails.size());
+        std::printf("CPU per exchange: master %.1f us (goal <= 120), simulator %.1f us (goal <= "
+                    "25)\n",
+                    cpu, simCpu);
+        std::printf("floor, raw exchange: median %.3f ms, p99 %.3f ms; CPU master %.1f us, "
+                    "simulator %.1f us\n",
+                    floorMedian, floorP99, floorCpu, floorSimCpu);
+        std::printf("ratio to the floor: master CPU %.2fx (goal <= 3), simulator CPU %.2fx, "
+                    "beyond the tail median %.2fx, p99 %.2fx\n",
+                    ratio(cpu, floorCpu), ratio(simCpu, floorSimCpu),
+                    ratio(median - rtsTailMs, floorMedian), ratio(p99 - rtsTailMs, floorP99));
 
         if (idleSeconds > 0) {
+            Velk21Session session("COM" + std::to_string(com), baudRate);
             const double idleBefore = cpuSeconds();
             const double simIdleBefore = processCpuSeconds(sim.pid);
             std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
@@ -176,7 +365,7 @@ int main(int argc, char** argv) {
                         "<= 0.1), simulator %.4f %%\n",
                         idleSeconds, idle / idleSeconds * 100, simIdle / idleSeconds * 100);
         }
-        status = failures == 0 ? 0 : 1;
+        status = ours.failures == 0 && floor.failures == 0 ? 0 : 1;
     }
     const std::string link = std::string(folder) + "/ORBEK/ports/COM" + std::to_string(com);
     unlink(link.c_str());

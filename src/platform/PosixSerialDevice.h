@@ -42,6 +42,11 @@ private:
     std::atomic<bool> woken{false};
     bool rs485 = false;
     OpenFailure lastOpenFailure = OpenFailure::None;
+    // Requests the driver answered with "not supported" while open; set by
+    // whichever thread asks first.
+    std::atomic<bool> noModemLines{false};
+    std::atomic<bool> noErrorCounters{false};
+    mutable std::atomic<bool> noLineStatus{false};
     bool haveParityCount = false;
     int parityCount = 0;
 };

@@ -17,13 +17,10 @@
 #include <unistd.h>
 
 namespace {
-// A device without modem lines (a pseudo-terminal, some adapters) has no
-// line to switch: that is not a failure.
-bool modemLines(int fd, unsigned long request, int lines) {
-    if (ioctl(fd, request, &lines) == 0) {
-        return true;
-    }
-    return errno == ENOTTY || errno == EINVAL;
+// The driver has no such request: a pseudo-terminal has no modem lines, no
+// error counters and no line status register, nor have some adapters.
+bool unsupported(int error) {
+    return error == ENOTTY || error == EINVAL;
 }
 
 speed_t standardSpeed(unsigned baudRate) {
@@ -103,8 +100,11 @@ bool PosixSerialDevice::open(const std::string& path) {
     serial_rs485 rs485Settings{};
     rs485 = ioctl(handle, TIOCGRS485, &rs485Settings) == 0 &&
             (rs485Settings.flags & SER_RS485_ENABLED) != 0;
-    // Opening raises RTS and DTR; both stay low until a transmission.
-    if (!modemLines(handle, TIOCMBIC, rs485 ? TIOCM_DTR : TIOCM_RTS | TIOCM_DTR)) {
+    // Opening raises RTS and DTR; both stay low until a transmission. A
+    // device without modem lines has no line to switch: not a failure.
+    int lines = rs485 ? TIOCM_DTR : TIOCM_RTS | TIOCM_DTR;
+    const bool linesCleared = ioctl(handle, TIOCMBIC, &lines) == 0;
+    if (!linesCleared && !unsupported(errno)) {
         ::close(events);
         closeExclusive(handle);
         return false;
@@ -113,6 +113,9 @@ bool PosixSerialDevice::open(const std::string& path) {
     fd = handle;
     wakeFd = events;
     woken = false;
+    noModemLines = !linesCleared;
+    noErrorCounters = false;
+    noLineStatus = false;
     haveParityCount = false;
     parityCount = 0;
     return true;
@@ -178,10 +181,20 @@ bool PosixSerialDevice::setRts(bool high) {
     if (fd < 0) {
         return false;
     }
-    if (rs485) {
+    // What the device said once about its lines holds for as long as it is
+    // open; asking again on every switch only costs system calls.
+    if (rs485 || noModemLines) {
         return true;
     }
-    return modemLines(fd, high ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+    int lines = TIOCM_RTS;
+    if (ioctl(fd, high ? TIOCMBIS : TIOCMBIC, &lines) == 0) {
+        return true;
+    }
+    if (unsupported(errno)) {
+        noModemLines = true;
+        return true;
+    }
+    return false;
 }
 
 bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) {
@@ -189,7 +202,9 @@ bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsign
     if (fd < 0 || woken) {
         return false;
     }
-    const Deadline deadline = Deadline::after(timeoutMs);
+    // The clock is read only when the byte is not taken at once.
+    bool timed = false;
+    Deadline deadline;
     for (;;) {
         const ssize_t n = ::write(fd, &byte, 1);
         if (n == 1) {
@@ -198,6 +213,10 @@ bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsign
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
+        }
+        if (!timed) {
+            deadline = Deadline::after(timeoutMs);
+            timed = true;
         }
         pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
         const timespec left = deadline.remaining();
@@ -241,8 +260,12 @@ unsigned PosixSerialDevice::pendingOutput() const {
     }
     // An empty queue may leave the last character in the UART's shift
     // register; where the driver tells, wait for the transmitter to be empty.
+    if (noLineStatus) {
+        return 0;
+    }
     unsigned int status = 0;
     if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
+        noLineStatus = unsupported(errno);
         return 0;
     }
     return (status & TIOCSER_TEMT) != 0 ? 0 : 1;
@@ -324,9 +347,13 @@ bool PosixSerialDevice::clearErrors(bool* parityError) {
     }
     // The driver keeps running error counters; a parity error is one that
     // has been counted since the last call.
+    if (noErrorCounters) {
+        return true;
+    }
     serial_icounter_struct counters{};
     if (ioctl(fd, TIOCGICOUNT, &counters) != 0) {
-        return errno == ENOTTY || errno == EINVAL;
+        noErrorCounters = unsupported(errno);
+        return noErrorCounters;
     }
     if (parityError != nullptr && haveParityCount && counters.parity != parityCount) {
         *parityError = true;

@@ -42,6 +42,24 @@ long long msSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
+// Sends bytes through the port; true when the transmission ended without
+// error and they all reached the far end.
+bool transmitted(SerialPort& port, PortTestClient& client, const Pty& pty, const Bytes& bytes) {
+    DataBlock<unsigned char> block = blockOf(bytes);
+    client.txDone.reset();
+    return port.startTransmit(&block, &client) && client.txDone.waitFor(10000) &&
+           port.error() == 0 && pty.read(bytes.size(), 5000) == bytes;
+}
+
+// A port opened at 115200 baud on the slave side of a fresh pseudo-terminal.
+struct PortOnPty {
+    Pty pty;
+    PortTestClient client;
+    SerialPort port;
+
+    bool open() { return pty.ok() && port.open(pty.path, 115200); }
+};
+
 } // namespace
 
 class TestSerialPortPty : public QObject {
@@ -56,6 +74,7 @@ private slots:
     void openFailureFromErrno();
     void secondOpenIsRefused();
     void hangUpEndsReception();
+    void hangUpRefusesTransmission();
     void closeEndsBlockedRead();
     void drainIsBoundedAndWakeable();
 };
@@ -200,11 +219,7 @@ void TestSerialPortPty::secondOpenIsRefused() {
         QCOMPARE(second.openFailure(), OpenFailure::Busy);
     }
     // The refused open disturbed nothing.
-    DataBlock<unsigned char> block = blockOf({0x55, 0xAA});
-    QVERIFY(first.startTransmit(&block, &client));
-    QVERIFY(client.txDone.waitFor(5000));
-    QCOMPARE(first.error(), 0);
-    QCOMPARE(pty.read(2, 5000), (Bytes{0x55, 0xAA}));
+    QVERIFY(transmitted(first, client, pty, {0x55, 0xAA}));
 
     first.close();
     // Closing gives the tty back with its exclusive flag cleared; otherwise
@@ -220,45 +235,57 @@ void TestSerialPortPty::secondOpenIsRefused() {
 }
 
 void TestSerialPortPty::hangUpEndsReception() {
-    Pty pty;
-    QVERIFY(pty.ok());
-    PortTestClient client;
-    SerialPort port;
-    QVERIFY(port.open(pty.path, 115200));
-    client.keepReceiving = [](int) { return true; };
+    PortOnPty line;
+    QVERIFY(line.open());
+    line.client.keepReceiving = [](int) { return true; };
     DataBlock<unsigned char> destination;
-    QVERIFY(port.startReceive(&destination, 1, 60000, &client));
-    QVERIFY(pty.write({0x01, 0x02}));
-    QTRY_COMPARE(client.rxProcesses.load(), 2);
+    QVERIFY(line.port.startReceive(&destination, 1, 60000, &line.client));
+    QVERIFY(line.pty.write({0x01, 0x02}));
+    QTRY_COMPARE(line.client.rxProcesses.load(), 2);
 
     // The other side goes away: the blocked read ends as incomplete, long
     // before its time-out.
-    pty.closeMaster();
-    QVERIFY(client.rxDone.waitFor(10000));
-    QCOMPARE(port.error(), 2);
+    line.pty.closeMaster();
+    QVERIFY(line.client.rxDone.waitFor(10000));
+    QCOMPARE(line.port.error(), 2);
     QCOMPARE(bytesOf(destination), (Bytes{0x01, 0x02}));
-    QCOMPARE(client.rxCompletes.load(), 1);
-    QVERIFY(!port.isBusy());
-    QVERIFY(port.deviceFailed());
+    QCOMPARE(line.client.rxCompletes.load(), 1);
+    QVERIFY(!line.port.isBusy());
+    QVERIFY(line.port.deviceFailed());
+}
+
+void TestSerialPortPty::hangUpRefusesTransmission() {
+    PortOnPty line;
+    QVERIFY(line.open());
+    // Transmissions first succeed, although a pseudo-terminal has no RTS
+    // line to switch and no error counters to clear.
+    QVERIFY(transmitted(line.port, line.client, line.pty, {0x80, 0x01, 0x02}));
+    QVERIFY(transmitted(line.port, line.client, line.pty, {0x80, 0x03, 0x04}));
+
+    // That the line has none of these must not hide that it is gone.
+    line.pty.closeMaster();
+    line.client.txDone.reset();
+    DataBlock<unsigned char> block = blockOf({0x80, 0x05});
+    QVERIFY(!line.port.startTransmit(&block, &line.client));
+    QVERIFY(!line.client.txDone.waitFor(50));
+    QCOMPARE(line.client.txCompletes.load(), 2);
+    QVERIFY(!line.port.isBusy());
 }
 
 void TestSerialPortPty::closeEndsBlockedRead() {
-    Pty pty;
-    QVERIFY(pty.ok());
-    PortTestClient client;
-    SerialPort port;
-    QVERIFY(port.open(pty.path, 115200));
+    PortOnPty line;
+    QVERIFY(line.open());
     DataBlock<unsigned char> destination;
-    QVERIFY(port.startReceive(&destination, 1, 60000, &client));
+    QVERIFY(line.port.startReceive(&destination, 1, 60000, &line.client));
     sleepMs(20);
-    port.close();
-    QCOMPARE(client.rxCompletes.load(), 1);
-    QCOMPARE(port.error(), 2);
-    QVERIFY(!port.isOpen());
+    line.port.close();
+    QCOMPARE(line.client.rxCompletes.load(), 1);
+    QCOMPARE(line.port.error(), 2);
+    QVERIFY(!line.port.isOpen());
     // Woken by close(), not failed by the device.
-    QVERIFY(!port.deviceFailed());
+    QVERIFY(!line.port.deviceFailed());
     SerialPort again;
-    QVERIFY(again.open(pty.path, 115200));
+    QVERIFY(again.open(line.pty.path, 115200));
 }
 
 void TestSerialPortPty::drainIsBoundedAndWakeable() {

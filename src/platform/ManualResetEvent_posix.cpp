@@ -2,8 +2,10 @@
 
 #include "Deadline.h"
 
+#include <atomic>
 #include <cerrno>
 #include <pthread.h>
+#include <sched.h>
 
 namespace {
 // Releases the event's mutex also when the waiting thread is cancelled:
@@ -25,6 +27,7 @@ struct ManualResetEvent::Native {
     pthread_mutex_t mutex;
     pthread_cond_t condition;
     bool signalled;
+    std::atomic<unsigned> setting{0}; // set() calls not yet done with condition
 };
 
 ManualResetEvent::ManualResetEvent(const std::string& name, bool initiallySet)
@@ -39,14 +42,27 @@ ManualResetEvent::ManualResetEvent(const std::string& name, bool initiallySet)
 }
 
 ManualResetEvent::~ManualResetEvent() {
+    // A waiter may see the flag and destroy the event while set() is still
+    // waking the others outside the lock; the condition has to outlive that.
+    while (native->setting.load(std::memory_order_acquire) != 0) {
+        sched_yield();
+    }
     pthread_cond_destroy(&native->condition);
     pthread_mutex_destroy(&native->mutex);
 }
 
 bool ManualResetEvent::set() {
-    Unlocker lock(native->mutex);
-    native->signalled = true;
-    return pthread_cond_broadcast(&native->condition) == 0;
+    Native& n = *native;
+    n.setting.fetch_add(1, std::memory_order_relaxed);
+    {
+        Unlocker lock(n.mutex);
+        n.signalled = true;
+    }
+    // Woken after the lock is free: a waiter woken while we still hold it
+    // would run into it and cost two more futex calls and a wake-up.
+    const bool woken = pthread_cond_broadcast(&n.condition) == 0;
+    n.setting.fetch_sub(1, std::memory_order_release);
+    return woken;
 }
 
 bool ManualResetEvent::reset() {

@@ -39,6 +39,7 @@ private slots:
     void eventStates_data();
     void eventStates();
     void eventReleasesEveryWaiter();
+    void waiterMayDestroyEventItWasReleasedBy();
     void mutexIsReentrant();
     void threadStartsSuspended_data();
     void threadStartsSuspended();
@@ -96,6 +97,28 @@ void TestPlatform::eventReleasesEveryWaiter() {
     a.join();
     b.join();
     QCOMPARE(passed.load(), 2);
+}
+
+// The pattern of every completion event: the waiter goes on and frees the
+// event while the thread that set it may still be inside set(). Under the
+// address and thread sanitizers a set() that touches the event after
+// releasing the waiter shows up here.
+void TestPlatform::waiterMayDestroyEventItWasReleasedBy() {
+    for (int i = 0; i < 2000; ++i) {
+        auto* event = new ManualResetEvent("done", false);
+        std::atomic<bool> waiting{false};
+        std::thread waiter([&] {
+            waiting = true;
+            event->wait();
+            delete event;
+        });
+        while (!waiting) {
+            std::this_thread::yield();
+        }
+        const bool set = event->set();
+        waiter.join();
+        QVERIFY(set);
+    }
 }
 
 void TestPlatform::mutexIsReentrant() {

@@ -59,13 +59,15 @@ void SimEngine::sent(std::size_t n) {
 }
 
 void SimEngine::dropAnswer(const std::string& reason) {
-    if (!reason.empty()) {
+    if (!reason.empty() && !options.quiet) {
         log(formatSkipped(reason, std::vector<unsigned char>(), options.json));
     }
     output.clear();
 }
 
+// A quiet simulator does not even format the lines it would print.
 void SimEngine::handle() {
+    const bool logging = !options.quiet;
     for (ParseEvent& event : events) {
         switch (event.kind) {
         case ParseEvent::Kind::RequestStart:
@@ -73,14 +75,20 @@ void SimEngine::handle() {
             output.clear();
             break;
         case ParseEvent::Kind::Skipped:
-            log(formatSkipped(event.reason, event.bytes, options.json));
+            if (logging) {
+                log(formatSkipped(event.reason, event.bytes, options.json));
+            }
             break;
         case ParseEvent::Kind::Request: {
             const bool forUs = responder.addressed(event.request);
-            log(formatRequest(event.request, forUs, options.json));
+            if (logging) {
+                log(formatRequest(event.request, forUs, options.json));
+            }
             SimAnswer answer;
             if (forUs && responder.answer(event.request, answer)) {
-                log(formatAnswer(answer, options.json));
+                if (logging) {
+                    log(formatAnswer(answer, options.json));
+                }
                 std::uint64_t due = simNowUs();
                 for (const SimAnswer::TimedByte& b : answer.plan) {
                     due += std::uint64_t(b.delayMs) * 1000u;

@@ -49,6 +49,25 @@ double cpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Times the process's threads went to sleep (voluntary context switches):
+// each is a wake-up later.
+long sleeps() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+}
+
+long processSleeps(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return 0;
+}
+
 // CPU seconds used so far by a single-threaded process, to the nanosecond
 // (/proc/stat's clock ticks are too coarse for a round).
 double processCpuSeconds(pid_t pid) {
@@ -171,8 +190,27 @@ struct Figures {
     std::vector<double> ms;
     double cpu = 0;
     double simCpu = 0;
+    long sleeps = 0;
+    long simSleeps = 0;
     int count = 0;
     int failures = 0;
+};
+
+// What the master and the simulator have used so far.
+struct Sample {
+    explicit Sample(pid_t sim)
+        : cpu(cpuSeconds()), simCpu(processCpuSeconds(sim)), sleeps(::sleeps()),
+          simSleeps(processSleeps(sim)) {}
+    void addTo(Figures& figures, pid_t sim) const {
+        figures.cpu += cpuSeconds() - cpu;
+        figures.simCpu += processCpuSeconds(sim) - simCpu;
+        figures.sleeps += ::sleeps() - sleeps;
+        figures.simSleeps += processSleeps(sim) - simSleeps;
+    }
+    double cpu;
+    double simCpu;
+    long sleeps;
+    long simSleeps;
 };
 
 // The floor: one write of the request, blocking reads of the answer (VTIME
@@ -224,15 +262,13 @@ bool floorRound(const std::string& path, const std::vector<std::vector<unsigned 
     if (!line.open(path)) {
         return false;
     }
-    const double cpuBefore = cpuSeconds();
-    const double simBefore = processCpuSeconds(sim);
+    const Sample before(sim);
     for (int i = first; i < first + count; ++i) {
         const Clock::time_point start = Clock::now();
         figures.failures += line.exchange(requests[size_t(i) % requests.size()]) ? 0 : 1;
         figures.ms.push_back(msSince(start));
     }
-    figures.cpu += cpuSeconds() - cpuBefore;
-    figures.simCpu += processCpuSeconds(sim) - simBefore;
+    before.addTo(figures, sim);
     figures.count += count;
     return true;
 }
@@ -250,15 +286,13 @@ bool sessionRound(int first, int count, pid_t sim, Figures& figures, std::vector
     if (!session.isOpen()) {
         return false;
     }
-    const double cpuBefore = cpuSeconds();
-    const double simBefore = processCpuSeconds(sim);
+    const Sample before(sim);
     for (int i = first; i < first + count; ++i) {
         const Clock::time_point start = Clock::now();
         figures.failures += exchangeOnce(session, i) ? 0 : 1;
         figures.ms.push_back(msSince(start));
     }
-    figures.cpu += cpuSeconds() - cpuBefore;
-    figures.simCpu += processCpuSeconds(sim) - simBefore;
+    before.addTo(figures, sim);
     figures.count += count;
     return true;
 }
@@ -349,6 +383,10 @@ int main(int argc, char** argv) {
         std::printf("floor, raw exchange: median %.3f ms, p99 %.3f ms; CPU master %.1f us, "
                     "simulator %.1f us\n",
                     floorMedian, floorP99, floorCpu, floorSimCpu);
+        std::printf("wake-ups per exchange: master %.2f, simulator %.2f; floor: master %.2f, "
+                    "simulator %.2f\n",
+                    double(ours.sleeps) / ours.count, double(ours.simSleeps) / ours.count,
+                    double(floor.sleeps) / floor.count, double(floor.simSleeps) / floor.count);
         std::printf("ratio to the floor: master CPU %.2fx (goal <= 3), simulator CPU %.2fx, "
                     "beyond the tail median %.2fx, p99 %.2fx\n",
                     ratio(cpu, floorCpu), ratio(simCpu, floorSimCpu),

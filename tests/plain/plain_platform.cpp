@@ -70,6 +70,28 @@ PLAIN_TEST(eventReleasesEveryWaiter) {
     CHECK_EQ(passed.load(), 2);
 }
 
+// The pattern of every completion event: the waiter goes on and frees the
+// event while the thread that set it may still be inside set(). Under the
+// address and thread sanitizers a set() that touches the event after
+// releasing the waiter shows up here.
+PLAIN_TEST(waiterMayDestroyEventItWasReleasedBy) {
+    for (int i = 0; i < 2000; ++i) {
+        auto* event = new ManualResetEvent("done", false);
+        std::atomic<bool> waiting{false};
+        std::thread waiter([&] {
+            waiting = true;
+            event->wait();
+            delete event;
+        });
+        while (!waiting) {
+            std::this_thread::yield();
+        }
+        const bool set = event->set();
+        waiter.join();
+        CHECK(set);
+    }
+}
+
 PLAIN_TEST(timedWaitsAndSleepsLastTheirTime) {
     TimerResolutionGuard resolution;
     auto start = std::chrono::steady_clock::now();

@@ -7,6 +7,7 @@
 #include "PlainTest.h"
 #include "PortNames.h"
 #include "SerialPort.h"
+#include "SessionRig.h"
 #include "Velk21AddressBlockPacketPackager.h"
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
@@ -19,24 +20,7 @@
 namespace {
 const Velk21AddressBlockKernel someAddress(Velk21Address(1, 0, 0, 0), 0);
 
-// A device path as the platform writes one; the fake device takes any.
-std::string fakePort() {
-    return resolvePortName("/dev/fake0").empty() ? "\\\\.\\FAKE0" : "/dev/fake0";
-}
-
-struct Rig {
-    FakeSerialDevice* fake = nullptr;
-    std::unique_ptr<Velk21Session> session;
-
-    explicit Rig(bool openFails = false) {
-        auto device = std::make_unique<FakeSerialDevice>();
-        fake = device.get();
-        if (openFails) {
-            fake->setFailing(FakeSerialDevice::Operation::Open, true);
-        }
-        session = std::make_unique<Velk21Session>(fakePort(), 115200, std::move(device));
-    }
-};
+using Rig = SessionRig;
 
 Velk21DataBlockKernel request(unsigned char wts, unsigned char ef, unsigned char cs) {
     Velk21DataBlockKernel data(Velk21ParameterId(0x10, 0x02), 0x1F, 0, 0, wts, cs, 0, ef, 0);

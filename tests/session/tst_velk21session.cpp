@@ -3,6 +3,7 @@
 
 #include "BlockBytes.h"
 #include "FakeSerialDevice.h"
+#include "SessionRig.h"
 #include "Velk21AddressBlockPacketPackager.h"
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21ExtendedBlockPacketPackager.h"
@@ -53,19 +54,7 @@ Velk21DataBlockKernel answerRecord(unsigned char ef, unsigned count) {
 
 const Velk21AddressBlockKernel someAddress(Velk21Address(1, 0, 0, 0), 0);
 
-struct Rig {
-    FakeSerialDevice* fake = nullptr;
-    std::unique_ptr<Velk21Session> session;
-
-    explicit Rig(bool openFails = false) {
-        auto device = std::make_unique<FakeSerialDevice>();
-        fake = device.get();
-        if (openFails) {
-            fake->setFailing(FakeSerialDevice::Operation::Open, true);
-        }
-        session = std::make_unique<Velk21Session>("/dev/fake0", 115200, std::move(device));
-    }
-};
+using Rig = SessionRig;
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "SimOptions.h"
 
+#include "PortNames.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -191,8 +193,10 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
             options.com = static_cast<int>(n);
         } else if (arg == "--device") {
             ok = takeValue();
-            if (ok && (value.empty() || value[0] != '/')) {
-                error = "--device needs an absolute path, not '" + value + "'";
+            // A device path (/dev/..., \\.\COM4) or a COM name.
+            if (ok && (value.empty() || (value[0] != '/' && value.compare(0, 2, "\\\\") != 0 &&
+                                         portNumber(value) == 0))) {
+                error = "--device needs an absolute path or a COM name, not '" + value + "'";
                 ok = false;
             }
             options.device = value;

@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
         }
     } else {
         name = options.device;
-        if (!line.openDevice(options.device, options.baud, error)) {
+        if (!line.openDevice(resolvePortName(options.device), options.baud, error)) {
             std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
             return exitUnavailable;
         }

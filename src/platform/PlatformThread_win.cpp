@@ -8,6 +8,7 @@ struct PlatformThread::State {
     HANDLE handle = nullptr;
     Entry entry = nullptr;
     void* argument = nullptr;
+    std::shared_ptr<void> keepAlive;
     ~State() {
         if (handle != nullptr) {
             CloseHandle(handle);
@@ -33,13 +34,14 @@ PlatformThread::~PlatformThread() {
     }
 }
 
-bool PlatformThread::create(Entry entry, void* argument) {
+bool PlatformThread::create(Entry entry, void* argument, std::shared_ptr<void> keepAlive) {
     if (created || entry == nullptr) {
         return false;
     }
     auto fresh = std::make_shared<State>();
     fresh->entry = entry;
     fresh->argument = argument;
+    fresh->keepAlive = std::move(keepAlive);
     auto* handOver = new std::shared_ptr<State>(fresh);
     fresh->handle = CreateThread(nullptr, 0, &trampoline, handOver, CREATE_SUSPENDED, nullptr);
     if (fresh->handle == nullptr) {

@@ -18,6 +18,7 @@ public:
     bool open(const std::string& path) override;
     void close() override;
     bool isOpen() const override { return device != nullptr; }
+    OpenFailure openFailure() const override { return lastOpenFailure; }
     bool configure(unsigned baudRate, int parity) override;
     bool setRts(bool high) override;
     bool writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) override;
@@ -41,6 +42,11 @@ private:
     unsigned readTimeoutMs = 0;
     unsigned writeTimeoutMs = 0;
     bool timeoutsKnown = false;
+    OpenFailure lastOpenFailure = OpenFailure::None;
 };
+
+// The reason for a GetLastError() code of CreateFile. A COM
+// port that another program has open answers access denied: that is busy.
+OpenFailure openFailureOfWinError(unsigned long error);
 
 #endif

@@ -38,6 +38,23 @@ void closeHandle(void*& h) {
 }
 } // namespace
 
+OpenFailure openFailureOfWinError(unsigned long error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_DEV_NOT_EXIST:
+        return OpenFailure::NoSuchDevice;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return OpenFailure::Busy;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
 std::unique_ptr<ISerialDevice> makeSystemSerialDevice() {
     return std::make_unique<WinSerialDevice>();
 }
@@ -52,15 +69,19 @@ bool WinSerialDevice::open(const std::string& path) {
     HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        lastOpenFailure = openFailureOfWinError(GetLastError());
         return false;
     }
     // A file or a pipe opens too; only a communications device has a DCB.
     DCB probe{};
     probe.DCBlength = sizeof probe;
     if (!GetCommState(handle, &probe)) {
+        // Whatever the driver answers, the handle is no serial device.
+        lastOpenFailure = OpenFailure::NotATerminal;
         CloseHandle(handle);
         return false;
     }
+    lastOpenFailure = OpenFailure::Other;
     SetupComm(handle, queueSize, queueSize);
     SetCommMask(handle, 0);
     // The write and read records' events start set; the wake event clear.
@@ -77,6 +98,7 @@ bool WinSerialDevice::open(const std::string& path) {
         CloseHandle(handle);
         return false;
     }
+    lastOpenFailure = OpenFailure::None;
     device = handle;
     writeEvent = events[0];
     readEvent = events[1];

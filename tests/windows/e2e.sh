@@ -14,7 +14,7 @@ export XDG_CONFIG_HOME=$work/config
 sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/com5"
+  rm -f "$WINEPREFIX/dosdevices/com5" "$WINEPREFIX/dosdevices/com6"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -79,6 +79,26 @@ if [ -z "$ms" ] || ! awk -v ms="$ms" 'BEGIN { exit !(ms >= 150 && ms < 600) }'; 
 else
   echo "e2e: ok   silent slave ends with code 5 after $ms ms"
 fi
+
+# Ports that do not open say why, as on Linux: a COM number nothing maps, and a
+# COM name that leads to a regular file.
+open_failure() { # name port expected-message
+  local status=0
+  "$wine" "$windows/tools/velkctl/velkctl.exe" --port "$2" --address 1 >/dev/null 2>"$work/open.err" ||
+    status=$?
+  if [ "$status" != 74 ] || ! tr -d '\r' <"$work/open.err" | grep -qxF "$3"; then
+    echo "e2e: FAIL $1 (status $status, expected 74 and: $3)"
+    cat "$work/open.err"
+    failures=$((failures + 1))
+  else
+    echo "e2e: ok   $1: $3"
+  fi
+}
+open_failure "missing port" COM231 'velkctl: cannot open port COM231 (\\.\COM231): no such device'
+: >"$work/regular-file"
+ln -sfn "$work/regular-file" "$WINEPREFIX/dosdevices/com6"
+open_failure "port that is a regular file" COM6 \
+  'velkctl: cannot open port COM6 (\\.\COM6): not a terminal (no serial device)'
 
 [ "$failures" -eq 0 ] || { echo "e2e: $failures failed"; exit 1; }
 echo "e2e: all passed"

@@ -20,9 +20,11 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 
-start_sim() { # scenario
+start_sim() { # scenario [log]: with "log" velk-sim logs every request and answer
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  "$linux/tools/velk-sim/velk-sim" --com 5 --quiet --scenario "$1" >"$work/sim.out" 2>&1 &
+  local quiet=--quiet
+  [ "${2:-}" = log ] && quiet=
+  "$linux/tools/velk-sim/velk-sim" --com 5 $quiet --scenario "$1" >"$work/sim.out" 2>&1 &
   sim_pid=$!
   for _ in $(seq 50); do
     grep -q '^READY' "$work/sim.out" && break
@@ -78,6 +80,50 @@ if [ -z "$ms" ] || ! awk -v ms="$ms" 'BEGIN { exit !(ms >= 150 && ms < 600) }'; 
   failures=$((failures + 1))
 else
   echo "e2e: ok   silent slave ends with code 5 after $ms ms"
+fi
+
+# Ctrl-C ends a run at once, in the middle of an exchange: the cut exchange is
+# not counted, the summary is printed, the exit status is 130. Wine turns a
+# Ctrl-C typed on the terminal it runs in into the console's CTRL_C_EVENT, so
+# velkctl.exe runs on a pseudo-terminal (script) whose input is a FIFO here.
+# The answer trickles for hours; the long byte time-out keeps a loaded machine
+# from ending it.
+start_sim extended=65535,slow=100 log
+mkfifo "$work/keys"
+script -qfec "'$wine' '$windows/tools/velkctl/velkctl.exe' --port COM5 --address 5 --json \
+  --timeout 2000 --cycle 10 >'$work/ctrlc.out' 2>'$work/ctrlc.err'" /dev/null \
+  <"$work/keys" >/dev/null 2>&1 &
+script_pid=$!
+exec 3>"$work/keys"
+for _ in $(seq 100); do
+  grep -q 'ANS' "$work/sim.out" && break
+  sleep 0.1
+done
+sleep 0.3 # well into the answer
+printf '\003' >&3
+ctrlc_status=0
+started=$(date +%s%N)
+# Generous against a loaded machine; a run that ignores Ctrl-C goes on for hours.
+for _ in $(seq 100); do
+  kill -0 "$script_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$script_pid" 2>/dev/null; then
+  kill "$script_pid" 2>/dev/null
+  ctrlc_status=timeout
+fi
+wait "$script_pid" || ctrlc_status=$?
+exec 3>&-
+ended_ms=$((($(date +%s%N) - started) / 1000000))
+summary=$(tr -d '\r' <"$work/ctrlc.out" | tail -1)
+if [ "$ctrlc_status" != 130 ] || [ "$(tr -d '\r' <"$work/ctrlc.out" | wc -l)" != 1 ] ||
+   ! grep -q '"type":"summary"' <<<"$summary"; then
+  echo "e2e: FAIL Ctrl-C (status $ctrlc_status, expected 130 and one summary line)"
+  cat "$work/ctrlc.out" "$work/ctrlc.err"
+  failures=$((failures + 1))
+else
+  echo "e2e: ok   Ctrl-C mid-exchange ends velkctl.exe in $ended_ms ms with status 130"
+  echo "      $summary"
 fi
 
 # Ports that do not open say why, as on Linux: a COM number nothing maps, and a

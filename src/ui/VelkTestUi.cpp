@@ -42,6 +42,12 @@ unsigned char hexField(const QString& text) {
     return ok ? static_cast<unsigned char>(value & 0xFFu) : 0;
 }
 
+bool isHexNumber(const QString& text) {
+    bool ok = false;
+    text.toUInt(&ok, 16);
+    return ok;
+}
+
 QString packetText(const QString& prefix, const DataBlock<unsigned char>& packet) {
     QString line = prefix;
     for (unsigned i = 0; i < packet.size(); ++i) {
@@ -382,19 +388,45 @@ void VelkTestUi::efBitClicked(bool checked) {
     ui.userData->clear();
 }
 
-bool VelkTestUi::addExDataRow(const QString& text) {
-    bool ok = false;
-    text.toUInt(&ok, 16);
-    if (ok) {
-        appendRow(ui.exBlockList, {text.toUpper()});
+// Up to 65,535 saved bytes: the rows are made at once and filled while the
+// list neither draws nor reports, and the columns are fitted once. Row by row,
+// with a fit after each, a start took minutes.
+void VelkTestUi::loadExDataRows(const QStringList& bytes) {
+    QStringList rows;
+    rows.reserve(bytes.size());
+    for (const QString& byte : bytes) {
+        if (isHexNumber(byte)) {
+            rows << byte.toUpper();
+        }
     }
-    return ok;
+    if (rows.isEmpty()) {
+        return;
+    }
+    QTableWidget* list = ui.exBlockList;
+    QAbstractItemModel* model = list->model();
+    const int first = list->rowCount();
+    const int last = first + int(rows.size()) - 1;
+    list->setUpdatesEnabled(false);
+    list->setRowCount(last + 1);
+    {
+        // One report for all the cells below instead of two for each.
+        const QSignalBlocker blocker(model);
+        for (int i = 0; i < rows.size(); ++i) {
+            list->setVerticalHeaderItem(first + i, centredItem(QString::number(first + i)));
+            list->setItem(first + i, 0, centredItem(rows.at(i)));
+        }
+    }
+    emit model->headerDataChanged(Qt::Vertical, first, last);
+    emit model->dataChanged(model->index(first, 0), model->index(last, 0));
+    list->resizeColumnsToContents();
+    list->setUpdatesEnabled(true);
 }
 
 void VelkTestUi::appendExDataByte(const QString& text) {
-    if (!addExDataRow(text)) {
+    if (!isHexNumber(text)) {
         return;
     }
+    appendRow(ui.exBlockList, {text.toUpper()});
     ui.exBlockList->resizeColumnsToContents();
     ui.exBlockList->setCurrentCell(ui.exBlockList->rowCount() - 1, 0);
 }
@@ -806,17 +838,7 @@ void VelkTestUi::loadUiSettings() {
     exDataRxTypeChanged();
     ui.exDataRxOffset->setText(settings.value("exDataRxOffset", "0").toString());
     ui.exBlockGroupBox->setEnabled(settings.value("exBlockGroupBox", false).toBool());
-    const QStringList bytes =
-        settings.value("exBlockStr", "").toString().split(';', Qt::SkipEmptyParts);
-    // The columns are fitted once: fitting them after every row made a start
-    // with thousands of saved bytes take half a minute.
-    bool added = false;
-    for (const QString& byte : bytes) {
-        added = addExDataRow(byte) || added;
-    }
-    if (added) {
-        ui.exBlockList->resizeColumnsToContents();
-    }
+    loadExDataRows(settings.value("exBlockStr", "").toString().split(';', Qt::SkipEmptyParts));
     ui.exBlockList->setCurrentCell(0, 0);
     const QVariant period = settings.value("cyclicSendTimeout", 100);
     cyclicSendPeriod = period.toUInt();

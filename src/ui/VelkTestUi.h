@@ -89,8 +89,8 @@ private:
     void sendRequest();
     int cyclicSendStep();
     int singleSendStep();
-    // Adds one row when text is a hexadecimal byte; the columns are not fitted.
-    bool addExDataRow(const QString& text);
+    // Adds the hexadecimal ones among bytes as rows, all at once.
+    void loadExDataRows(const QStringList& bytes);
     void appendExDataByte(const QString& text);
     void showExDataLength();
     void retranslateSessionErrors();

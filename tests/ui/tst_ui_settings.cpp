@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QSettings>
 #include <QTableWidget>
 #include <QtTest>
@@ -224,6 +225,9 @@ private slots:
         auto* list = widget<QTableWidget>(dialog.get(), "exBlockList");
         QCOMPARE(list->rowCount(), 20000);
         QCOMPARE(list->item(19999, 0)->text(), bytes.last());
+        // The rows are numbered from 0, and the view knows every one of them.
+        QCOMPARE(list->verticalHeaderItem(19999)->text(), QString("19999"));
+        QCOMPARE(list->verticalHeader()->count(), 20000);
         QCOMPARE(list->currentRow(), 0);
         const int width = list->columnWidth(0);
         list->resizeColumnsToContents();

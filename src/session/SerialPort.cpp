@@ -110,7 +110,9 @@ bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClie
     }
     // Pending input from before the request is discarded here; RTS goes up
     // only once everything else has succeeded.
+    // A device that refuses these is gone (a hang-up fails them with EIO).
     if (!device->clearErrors(nullptr) || !device->purge() || !device->setRts(true)) {
+        noteFailure(false);
         return false;
     }
     txData = data;
@@ -191,6 +193,7 @@ bool SerialPort::startReceive(DataBlock<unsigned char>* destination, unsigned by
     // Input is not purged: bytes that came since the transmission ended are
     // the beginning of the answer.
     if (!device->setRts(false)) {
+        noteFailure(false);
         return false;
     }
     appliedReadTimeoutMs = readTimeoutMs;

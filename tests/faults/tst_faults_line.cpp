@@ -54,6 +54,7 @@ private slots:
     void initTestCase();
     void deviceVanishesMidAnswer_data();
     void deviceVanishesMidAnswer();
+    void simulatorKilledThenBack_data();
     void simulatorKilledThenBack();
     void endlessAnswerEndedFromOutside_data();
     void endlessAnswerEndedFromOutside();
@@ -138,7 +139,18 @@ void TestFaultsLine::deviceVanishesMidAnswer() {
     QCOMPARE(openFileCount(), files);
 }
 
+void TestFaultsLine::simulatorKilledThenBack_data() {
+    QTest::addColumn<int>("killAfterMs");
+    QTest::addColumn<int>("cutCode");
+    // The line goes while the answer comes in, or while nothing is sent:
+    // the next request then finds it gone.
+    QTest::newRow("killed mid-answer") << 80 << 5;
+    QTest::newRow("killed between exchanges") << -1 << 4;
+}
+
 void TestFaultsLine::simulatorKilledThenBack() {
+    QFETCH(int, killAfterMs);
+    QFETCH(int, cutCode);
     SimChild sim;
     // 20 ms between answer bytes: the answer takes about 240 ms.
     QVERIFY(sim.start(41, {"--quiet", "--scenario", "slow=20"}));
@@ -146,13 +158,18 @@ void TestFaultsLine::simulatorKilledThenBack() {
     QVERIFY(session->isOpen());
     QCOMPARE(exchangeWithin(*session).code, 0);
 
-    std::thread killer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    if (killAfterMs < 0) {
         sim.stop(SIGKILL);
+    }
+    std::thread killer([&] {
+        if (killAfterMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+            sim.stop(SIGKILL);
+        }
     });
     const Outcome cut = exchangeWithin(*session);
     killer.join();
-    QCOMPARE(cut.code, 5);
+    QCOMPARE(cut.code, cutCode);
 
     // The hang-up closed the port; while the simulator is gone every
     // exchange fails, each a new attempt to open it (the stale link may name

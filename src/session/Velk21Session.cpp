@@ -107,6 +107,10 @@ void Velk21Session::close() {
     closePort(true);
 }
 
+bool Velk21Session::mayReopen() const {
+    return mayComeBack(portName_);
+}
+
 bool Velk21Session::isOpen() {
     return port.isOpen();
 }

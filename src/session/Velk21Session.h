@@ -73,6 +73,8 @@ public:
     // losses of the device.
     unsigned long openings() const { return openCount; }
     unsigned long losses() const { return lossCount; }
+    // Whether a lost port is looked for again (not for a pseudo-terminal's path).
+    bool mayReopen() const;
 
     static constexpr unsigned reopenIntervalMs = 250;
 

@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <memory>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -36,6 +37,9 @@ private slots:
     void portCannotOpen_data();
     void portCannotOpen();
     void busyPortSaysSo();
+    void deviceLostAndBack_data();
+    void deviceLostAndBack();
+    void lostTerminalPathEndsRun();
 };
 
 void TestVelkctl::initTestCase() {
@@ -340,6 +344,142 @@ void TestVelkctl::busyPortSaysSo() {
     QVERIFY2(
         run.err.startsWith("velkctl: cannot open port " + sim.name + " (" + sim.device + "): busy"),
         qPrintable(run.err));
+}
+
+void TestVelkctl::deviceLostAndBack_data() {
+    QTest::addColumn<int>("com");
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("JSON records") << 209 << "--json";
+    QTest::newRow("CSV records") << 210 << "--csv";
+}
+
+// The slave goes away mid-run and comes back on the same COM name: the run
+// goes on by itself, says so on stderr and in its records, and keeps its
+// statistics.
+void TestVelkctl::deviceLostAndBack() {
+    QFETCH(int, com);
+    QFETCH(QString, mode);
+    auto sim = std::make_unique<SimChild>();
+    QString error;
+    QVERIFY2(sim->start(com, {"--scenario", "echo", "--quiet"}, &error), qPrintable(error));
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"),
+            {"--port", sim->name, "--address", "5", "--cycle", "20", mode});
+    const bool csv = mode == "--csv";
+    QByteArray out;
+    auto records = [&] {
+        out += p.readAllStandardOutput();
+        QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+        if (csv && !lines.isEmpty()) {
+            lines.removeFirst(); // the header
+        }
+        return lines;
+    };
+    auto code = [&](const QString& line) {
+        return csv ? line.section(',', 4, 4).toInt() : json(line)["error_code"].toInt();
+    };
+    auto waitForRecords = [&](int n) {
+        while (records().size() < n && p.waitForReadyRead(10000)) {
+        }
+        return records().size() >= n;
+    };
+    QVERIFY2(waitForRecords(3), p.readAllStandardError().constData());
+
+    // Killed, the simulator leaves its link behind: cleared at once, so that
+    // no other test's terminal is taken for the slave meanwhile.
+    sim->stop(SIGKILL);
+    QFile::remove(SimChild::linkPath(com));
+    const int beforeGone = int(records().size());
+    QVERIFY(waitForRecords(beforeGone + 4));
+    QVERIFY(code(records().last()) != 0);
+
+    sim = std::make_unique<SimChild>();
+    QVERIFY2(sim->start(com, {"--scenario", "echo", "--quiet"}, &error), qPrintable(error));
+    QElapsedTimer back;
+    back.start();
+    const int beforeBack = int(records().size());
+    while (back.elapsed() < 10000) {
+        const QStringList lines = records();
+        if (lines.size() > beforeBack && code(lines.last()) == 0) {
+            break;
+        }
+        p.waitForReadyRead(1000);
+    }
+    qInfo("first answer OK %lld ms after the slave came back", back.elapsed());
+    QCOMPARE(code(records().last()), 0);
+    QVERIFY(waitForRecords(int(records().size()) + 2));
+
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 130);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    const QString port = sim->name;
+    QCOMPARE(err.count("velkctl: port " + port + " lost"), 1);
+    QCOMPARE(err.count("velkctl: port " + port + " open again"), 1);
+
+    // Each record says whether the port was opened again before it and lost
+    // after it.
+    QStringList lines = records();
+    int lostAt = 0;
+    int reopenedAt = 0;
+    int okCount = 0;
+    if (csv) {
+        const QString header = QString::fromUtf8(out.left(out.indexOf('\n')));
+        QVERIFY2(header.endsWith(",port_reopened,port_lost"), qPrintable(header));
+        for (const QString& line : lines) {
+            const QStringList fields = line.split(',');
+            lostAt += fields.last() == "1" ? fields.first().toInt() : 0;
+            reopenedAt += fields[fields.size() - 2] == "1" ? fields.first().toInt() : 0;
+            okCount += code(line) == 0 ? 1 : 0;
+        }
+    } else {
+        const QJsonObject summary = json(lines.takeLast());
+        QCOMPARE(summary["type"].toString(), QString("summary"));
+        QCOMPARE(summary["port_losses"].toInt(), 1);
+        QCOMPARE(summary["port_reopenings"].toInt(), 1);
+        for (const QString& line : lines) {
+            const QJsonObject o = json(line);
+            lostAt += o["port_lost"].toBool() ? o["seq"].toInt() : 0;
+            reopenedAt += o["port_reopened"].toBool() ? o["seq"].toInt() : 0;
+            okCount += o["error_code"].toInt() == 0 ? 1 : 0;
+        }
+        // Statistics over the whole run, the failed exchanges included.
+        QCOMPARE(summary["requests"].toInt(), int(lines.size()));
+        QCOMPARE(summary["answers_ok"].toInt(), okCount);
+    }
+    QVERIFY2(lostAt >= 3, qPrintable(QString::number(lostAt)));
+    QVERIFY2(reopenedAt > lostAt + 1, qPrintable(QString::number(reopenedAt)));
+    QCOMPARE(code(lines[reopenedAt - 1]), 0);
+    QVERIFY(okCount >= 5);
+    QVERIFY(okCount < lines.size());
+}
+
+// A pseudo-terminal named by its path is never the same line again: the run
+// ends instead of cycling on a dead port.
+void TestVelkctl::lostTerminalPathEndsRun() {
+    SimChild sim;
+    QString error;
+    QVERIFY2(sim.start(211, {"--scenario", "echo", "--quiet"}, &error), qPrintable(error));
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"),
+            {"--port", sim.device, "--address", "5", "--cycle", "20", "--json"});
+    QByteArray out;
+    while (out.count('\n') < 2 && p.waitForReadyRead(10000)) {
+        out += p.readAllStandardOutput();
+    }
+    QVERIFY(out.count('\n') >= 2);
+    sim.stop(SIGKILL);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 74);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains("velkctl: port " + sim.device + " lost") &&
+                 err.contains("does not come back"),
+             qPrintable(err));
+    out += p.readAllStandardOutput();
+    const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+    const QJsonObject summary = json(lines.last());
+    QCOMPARE(summary["port_losses"].toInt(), 1);
+    QVERIFY(json(lines[lines.size() - 2])["port_lost"].toBool());
 }
 
 QTEST_GUILESS_MAIN(TestVelkctl)

@@ -279,6 +279,13 @@ the typed value, and the error code with its text. A cyclic run (or --quiet)
 ends with a summary: requests, answers OK, errors by code, and the response
 time of the answers OK (min / median / p99 / max, in ms).
 
+A port whose device hangs up or fails (an adapter pulled, a slave program
+ended) is opened again by its name before the next exchange, at most every
+250 ms, so the run goes on when the device comes back. Each loss and return is
+reported on standard error, and each record says whether the port was opened
+again for it and lost during it (port_reopened, port_lost). A pseudo-terminal
+named by its path does not come back: the run ends with status 74.
+
 Exit status:
   0        the last exchange succeeded (also a cyclic run stopped before any)
   1 to 8   the error code of the last exchange:
@@ -287,7 +294,8 @@ Exit status:
              3 extended block not packed   7 extended answer block missing
              4 transmission failed         8 extended answer did not decode
   64       usage error
-  74       the port cannot be opened (the message says why)
+  74       the port cannot be opened (the message says why), or was lost
+           and cannot come back
   130, 143 stopped by SIGINT (Ctrl-C) or SIGTERM
 
 Examples:

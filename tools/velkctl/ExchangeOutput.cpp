@@ -304,13 +304,16 @@ std::string formatJson(const ExchangeRecord& r) {
     } else {
         json += isPlainNumber(r.value) ? r.value : jsonString(r.value);
     }
+    json += std::string(",\"port_reopened\":") + (r.portReopened ? "true" : "false") +
+            ",\"port_lost\":" + (r.portLost ? "true" : "false");
     return json + "}";
 }
 
 std::string csvHeader() {
     return "seq,time,port,response_ms,error_code,error_text,tx_address,tx_data,rx_data,"
            "code,index,ao,ntxt,status,wtsBit,csBit,subLBit,efBit,errBit,"
-           "data_0,data_1,data_2,data_3,extended_count,extended,value_type,value";
+           "data_0,data_1,data_2,data_3,extended_count,extended,value_type,value,port_reopened,"
+           "port_lost";
 }
 
 std::string formatCsv(const ExchangeRecord& r) {
@@ -328,6 +331,8 @@ std::string formatCsv(const ExchangeRecord& r) {
     row += r.rxType != 0 ? parameterTypeName(r.rxType) : "";
     row += ",";
     row += r.rxType != 0 && r.answerDecoded ? csvField(r.value) : "";
+    row += r.portReopened ? ",1" : ",0";
+    row += r.portLost ? ",1" : ",0";
     return row;
 }
 
@@ -344,6 +349,10 @@ std::string formatSummaryText(const ExchangeStatistics& s) {
                 " / p99 " + msText(s.p99Ms()) + " / max " + msText(s.maxMs()) + "\n";
     } else {
         text += "  response ms: no answer OK\n";
+    }
+    if (s.portLosses() != 0 || s.portReopenings() != 0) {
+        text += "  port: lost " + std::to_string(s.portLosses()) + " times, opened again " +
+                std::to_string(s.portReopenings()) + " times\n";
     }
     return text;
 }
@@ -366,5 +375,7 @@ std::string formatSummaryJson(const ExchangeStatistics& s, const std::string& po
     } else {
         json += "null";
     }
+    json += ",\"port_losses\":" + std::to_string(s.portLosses()) +
+            ",\"port_reopenings\":" + std::to_string(s.portReopenings());
     return json + "}";
 }

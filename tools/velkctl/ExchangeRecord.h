@@ -21,6 +21,8 @@ struct ExchangeRecord {
     DataBlock<unsigned char> extendedData; // the answer's
     int rxType = 0;                        // 0: no typed value
     std::string value;                     // typed value of the answer's data bytes
+    bool portReopened = false;             // the port was opened again for this exchange
+    bool portLost = false;                 // the device was lost during it
 };
 
 #endif

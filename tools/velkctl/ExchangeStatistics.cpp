@@ -12,6 +12,11 @@ void ExchangeStatistics::add(int errorCode, double responseMs) {
     ++timesUs[std::llround(responseMs * 1000.0)];
 }
 
+void ExchangeStatistics::addPortChange(bool reopened, bool lost) {
+    reopenCount += reopened ? 1 : 0;
+    lossCount += lost ? 1 : 0;
+}
+
 long long ExchangeStatistics::atRank(unsigned long long rank) const {
     unsigned long long seen = 0;
     for (const auto& [us, n] : timesUs) {

@@ -9,6 +9,11 @@
 class ExchangeStatistics {
 public:
     void add(int errorCode, double responseMs);
+    // What became of the port around an exchange.
+    void addPortChange(bool reopened, bool lost);
+
+    unsigned portLosses() const { return lossCount; }
+    unsigned portReopenings() const { return reopenCount; }
 
     unsigned requests() const { return requestCount; }
     unsigned answersOk() const { return okCount; }
@@ -31,6 +36,8 @@ private:
 
     unsigned requestCount = 0;
     unsigned okCount = 0;
+    unsigned lossCount = 0;
+    unsigned reopenCount = 0;
     std::map<int, unsigned> errorCounts;
     std::map<long long, unsigned> timesUs;
 };

@@ -410,6 +410,7 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
         out << "step,name,result,exchanges,max_ms,failures" << std::endl;
     }
 
+    PortWatch portWatch(session, port, err);
     const std::string timestamp = isoTimestamp(std::chrono::system_clock::now());
     const auto planStart = std::chrono::steady_clock::now();
     PlanVariables variables;
@@ -441,6 +442,7 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
             const std::chrono::duration<double, std::milli> elapsed =
                 std::chrono::steady_clock::now() - start;
             answer.responseMs = elapsed.count();
+            portWatch.afterExchange();
             answer.decoded =
                 answer.errorCode == 0 || answer.errorCode == 7 || answer.errorCode == 8;
             ++r.repeats;

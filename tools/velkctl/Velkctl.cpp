@@ -52,6 +52,35 @@ std::string portProblem(const std::string& port, OpenFailure why) {
     return "cannot open port " + shown + " (" + printableText(device) + ")" + reason;
 }
 
+PortWatch::PortWatch(const Velk21Session& session, const std::string& port, std::ostream& err)
+    : session(session), shown(printableText(port)), err(err), openings(session.openings()),
+      losses(session.losses()) {}
+
+void PortWatch::afterExchange() {
+    // An exchange first opens a lost port again, then may lose it.
+    reopened_ = session.openings() != openings;
+    lost_ = session.losses() != losses;
+    openings = session.openings();
+    losses = session.losses();
+    const auto now = std::chrono::steady_clock::now();
+    if (reopened_) {
+        const std::chrono::duration<double> down = now - lostAt;
+        err << "velkctl: port " << shown << " open again after " << msText(down.count() * 1000.0)
+            << " ms" << std::endl;
+    }
+    if (lost_) {
+        lostAt = now;
+        err << "velkctl: port " << shown << " lost (hang-up or I/O error); "
+            << (session.mayReopen() ? "opening it again"
+                                    : "a terminal named by its path does not come back")
+            << std::endl;
+    }
+}
+
+bool PortWatch::gone() const {
+    return lost_ && !session.mayReopen();
+}
+
 int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Velk21Session session(cl.port, cl.baudRate);
     if (!session.isOpen()) {
@@ -74,6 +103,7 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
     }
 
     ExchangeStatistics statistics;
+    PortWatch portWatch(session, cl.port, err);
     int lastCode = 0;
     for (unsigned sequence = 1;; ++sequence) {
         // The dialog's cycle: wait the period, then exchange.
@@ -99,6 +129,9 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         if (record.errorCode != 0 && stop.pending()) {
             break; // cut short by the user: its code says nothing about the line
         }
+        portWatch.afterExchange();
+        record.portReopened = portWatch.reopened();
+        record.portLost = portWatch.lost();
 
         // Codes 7 and 8 leave the decoded answer; 1 to 6 leave the request.
         record.answerDecoded =
@@ -111,6 +144,7 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         }
 
         statistics.add(record.errorCode, record.responseMs);
+        statistics.addPortChange(record.portReopened, record.portLost);
         lastCode = record.errorCode;
         if (perExchange) {
             switch (cl.mode) {
@@ -125,7 +159,8 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
                 break;
             }
         }
-        if (!cl.cyclic || (cl.count != 0 && sequence >= cl.count) || stop.pending()) {
+        if (!cl.cyclic || (cl.count != 0 && sequence >= cl.count) || stop.pending() ||
+            portWatch.gone()) {
             break;
         }
     }
@@ -145,5 +180,8 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
         }
     }
     // As a shell reports a program ended by the signal.
-    return stopSignal != 0 ? 128 + stopSignal : lastCode;
+    if (stopSignal != 0) {
+        return 128 + stopSignal;
+    }
+    return portWatch.gone() ? velkctlExitPort : lastCode;
 }

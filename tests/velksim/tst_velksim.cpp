@@ -106,6 +106,8 @@ private slots:
     void refusesToReplaceAFile();
     void replacesDanglingLink();
     void restartsAfterBeingKilled();
+    void restartsWhenItsTerminalWentToAnother();
+    void refusesAComServedByAnother();
     void skipsNoiseAndBrokenBlocks();
     void faultsOnTheWire();
     void silentMeansSilent();
@@ -226,6 +228,47 @@ void TestVelkSim::restartsAfterBeingKilled() {
         QCOMPARE(sim.stop(SIGKILL), -1);
         QVERIFY(QFileInfo(SimChild::linkPath(com)).isSymLink());
     }
+}
+
+void TestVelkSim::restartsWhenItsTerminalWentToAnother() {
+    // Killed, it leaves its link behind, and the terminal number the link
+    // names may go to any program meanwhile (a terminal window, another
+    // test): the link is still stale, the simulator that made it is gone.
+    const int com = nextCom++;
+    {
+        SimChild sim;
+        QString error;
+        QVERIFY2(sim.start(com, {"--quiet"}, &error), qPrintable(error));
+        QCOMPARE(sim.stop(SIGKILL), -1);
+    }
+    int master = -1;
+    int slave = -1;
+    char name[256];
+    QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    QVERIFY(QFile::remove(SimChild::linkPath(com)));
+    QVERIFY(QFile::link(QString::fromLocal8Bit(name), SimChild::linkPath(com)));
+
+    SimChild again;
+    QString error;
+    QVERIFY2(again.start(com, {"--quiet"}, &error), qPrintable(error));
+    QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), again.device);
+    QCOMPARE(again.stop(SIGTERM), 0);
+    QVERIFY(!QFileInfo(SimChild::linkPath(com)).isSymLink());
+    ::close(slave);
+    ::close(master);
+}
+
+void TestVelkSim::refusesAComServedByAnother() {
+    const int com = nextCom++;
+    SimChild first;
+    QString error;
+    QVERIFY2(first.start(com, {"--quiet"}, &error), qPrintable(error));
+    SimChild second;
+    QVERIFY(second.launch({"--com", QString::number(com)}));
+    QCOMPARE(second.wait(), 69);
+    QVERIFY2(second.errors().contains("live device"), second.errors().constData());
+    QCOMPARE(QFileInfo(SimChild::linkPath(com)).symLinkTarget(), first.device);
+    QCOMPARE(first.stop(SIGTERM), 0);
 }
 
 void TestVelkSim::skipsNoiseAndBrokenBlocks() {

@@ -46,6 +46,16 @@ bool makeFolder(const std::string& folder) {
     }
 }
 
+bool isPtyPath(const std::string& path) {
+    return path.rfind("/dev/pts/", 0) == 0;
+}
+
+std::string linkTarget(const std::string& link) {
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    return n >= 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
 } // namespace
 
 SimLine::~SimLine() {
@@ -123,17 +133,26 @@ bool SimLine::createLink(const std::string& folder, int com, std::string& error)
         return false;
     }
     const std::string path = folder + "/COM" + std::to_string(com);
+    bool leftOver = false;
+    if (!lock(folder + "/.COM" + std::to_string(com) + ".velk-sim.lock", leftOver, error)) {
+        if (error.empty()) {
+            error = path + " already points at a live device (another velk-sim serves it)";
+        }
+        return false;
+    }
     struct stat entry;
     if (lstat(path.c_str(), &entry) == 0) {
         struct stat target;
         const bool reachable = stat(path.c_str(), &target) == 0;
         // A killed simulator leaves its link behind, and its terminal number
-        // is free again: we may just have been given it. A link to our own
-        // terminal is as stale as a dangling one.
+        // is free again: we may just have been given it, or any other
+        // program may have. A link to our own terminal is as stale as a
+        // dangling one, and so is a link to a terminal a killed simulator made.
         struct stat own;
         const bool ours = reachable && S_ISCHR(target.st_mode) &&
                           stat(devicePath.c_str(), &own) == 0 && own.st_rdev == target.st_rdev;
-        if (!S_ISLNK(entry.st_mode) || (reachable && !ours)) {
+        const bool leftByKilled = leftOver && isPtyPath(linkTarget(path));
+        if (!S_ISLNK(entry.st_mode) || (reachable && !ours && !leftByKilled)) {
             const bool live = reachable && S_ISCHR(target.st_mode);
             error = path + (live ? " already points at a live device"
                                  : " exists and is not a dangling link");
@@ -157,15 +176,51 @@ bool SimLine::createLink(const std::string& folder, int com, std::string& error)
 }
 
 void SimLine::removeLink() {
-    if (linkPath.empty()) {
-        return;
-    }
-    char target[4096];
-    const ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
-    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == devicePath) {
+    if (!linkPath.empty() && linkTarget(linkPath) == devicePath) {
         unlink(linkPath.c_str());
     }
     linkPath.clear();
+    if (lockFd >= 0) {
+        // Removed while held: whoever opened it meanwhile sees it is gone.
+        unlink(lockPath.c_str());
+        close(lockFd);
+        lockFd = -1;
+    }
+}
+
+bool SimLine::lock(const std::string& path, bool& leftOver, std::string& error) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        leftOver = fd < 0 && errno == EEXIST;
+        if (leftOver) {
+            fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            if (errno == ENOENT) {
+                continue; // removed by its holder just now
+            }
+            error = errorText("cannot create " + path);
+            return false;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            error.clear(); // held: another simulator serves this number
+            return false;
+        }
+        // The file locked must still be the one of that name: a holder that
+        // ended removes it, and the next simulator creates a new one.
+        struct stat held;
+        struct stat named;
+        if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            lockFd = fd;
+            lockPath = path;
+            return true;
+        }
+        close(fd);
+    }
+    error = "cannot lock " + path;
+    return false;
 }
 
 void SimLine::onWatch() {

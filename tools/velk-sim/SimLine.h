@@ -16,9 +16,13 @@ public:
     bool openDevice(const std::string& path, unsigned baud, std::string& error);
 
     // Creates folder/COMn pointing at the pseudo-terminal. Refuses a link (or
-    // node) that leads to a live device; replaces a dangling link.
+    // node) that leads to a live device; replaces a dangling link, and a link
+    // to a pseudo-terminal left by a simulator that was killed. While it
+    // runs, the simulator holds a lock on folder/.COMn.velk-sim.lock: a lock
+    // file that nobody holds is how a killed one is told from a live one.
     bool createLink(const std::string& folder, int com, std::string& error);
-    // Removes the link if it still points at this simulator's device.
+    // Removes the link if it still points at this simulator's device, and
+    // the lock.
     void removeLink();
 
     int fd() const { return lineFd; }
@@ -39,6 +43,12 @@ private:
     bool pty = false;
     std::string devicePath;
     std::string linkPath;
+    int lockFd = -1;
+    std::string lockPath;
+
+    // Takes the lock of a COM number; leftOver tells whether its file was
+    // there already (left by a simulator that was killed).
+    bool lock(const std::string& path, bool& leftOver, std::string& error);
 };
 
 #endif

@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
@@ -194,7 +195,54 @@ struct Figures {
     long simSleeps = 0;
     int count = 0;
     int failures = 0;
+    // The master's share by thread: the one that calls exchange(), and the
+    // port's workers.
+    double callerCpu = 0;
+    double workerCpu = 0;
+    long callerRuns = 0;
+    long workerRuns = 0;
 };
+
+// CPU seconds and times scheduled in of one thread of this process.
+struct ThreadUse {
+    double cpu = 0;
+    long runs = 0;
+};
+
+ThreadUse threadUse(const std::string& tid) {
+    std::ifstream stat("/proc/self/task/" + tid + "/schedstat");
+    unsigned long long ns = 0;
+    unsigned long long waited = 0;
+    long runs = 0;
+    stat >> ns >> waited >> runs;
+    return {double(ns) / 1e9, runs};
+}
+
+std::string ownTid() {
+    return std::to_string(static_cast<long>(gettid()));
+}
+
+// Every thread of this process but the caller's: while a session round
+// runs, that is the port's two workers.
+ThreadUse otherThreadsUse() {
+    ThreadUse sum;
+    const std::string own = ownTid();
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return sum;
+    }
+    while (const dirent* entry = readdir(tasks)) {
+        const std::string tid = entry->d_name;
+        if (tid == "." || tid == ".." || tid == own) {
+            continue;
+        }
+        const ThreadUse use = threadUse(tid);
+        sum.cpu += use.cpu;
+        sum.runs += use.runs;
+    }
+    closedir(tasks);
+    return sum;
+}
 
 // What the master and the simulator have used so far.
 struct Sample {
@@ -287,12 +335,20 @@ bool sessionRound(int first, int count, pid_t sim, Figures& figures, std::vector
         return false;
     }
     const Sample before(sim);
+    const ThreadUse callerBefore = threadUse(ownTid());
+    const ThreadUse workersBefore = otherThreadsUse();
     for (int i = first; i < first + count; ++i) {
         const Clock::time_point start = Clock::now();
         figures.failures += exchangeOnce(session, i) ? 0 : 1;
         figures.ms.push_back(msSince(start));
     }
+    const ThreadUse callerAfter = threadUse(ownTid());
+    const ThreadUse workersAfter = otherThreadsUse();
     before.addTo(figures, sim);
+    figures.callerCpu += callerAfter.cpu - callerBefore.cpu;
+    figures.callerRuns += callerAfter.runs - callerBefore.runs;
+    figures.workerCpu += workersAfter.cpu - workersBefore.cpu;
+    figures.workerRuns += workersAfter.runs - workersBefore.runs;
     figures.count += count;
     return true;
 }
@@ -380,6 +436,10 @@ int main(int argc, char** argv) {
         std::printf("CPU per exchange: master %.1f us (goal <= 120), simulator %.1f us (goal <= "
                     "25)\n",
                     cpu, simCpu);
+        std::printf("master by thread, per exchange: the caller's %.1f us in %.2f runs, the "
+                    "port's workers %.1f us in %.2f runs\n",
+                    ours.callerCpu / ours.count * 1e6, double(ours.callerRuns) / ours.count,
+                    ours.workerCpu / ours.count * 1e6, double(ours.workerRuns) / ours.count);
         std::printf("floor, raw exchange: median %.3f ms, p99 %.3f ms; CPU master %.1f us, "
                     "simulator %.1f us\n",
                     floorMedian, floorP99, floorCpu, floorSimCpu);

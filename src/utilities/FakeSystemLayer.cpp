@@ -1,68 +1,67 @@
 #include "FakeSystemLayer.h"
 
-bool FakeSystemLayer::canRestart() {
-    return restartAllowed;
+#include "WideText.h"
+
+unsigned FakeSystemLayer::enableRestart() {
+    calls.push_back("enable");
+    return enableError;
 }
 
 void FakeSystemLayer::syncFileSystems() {
-    calls.append(QStringLiteral("sync"));
+    calls.push_back("sync");
 }
 
-int FakeSystemLayer::restart() {
-    calls.append(QStringLiteral("restart"));
+unsigned FakeSystemLayer::restart() {
+    calls.push_back("restart");
     return restartError;
 }
 
-QByteArray FakeSystemLayer::mountTable() {
-    return mounts;
-}
-
-QString FakeSystemLayer::canonicalPath(const QString& path) {
-    return canonicalPaths.value(path);
-}
-
-bool FakeSystemLayer::fileExists(const QString& path) {
-    return files.contains(path) || directories.contains(path);
-}
-
-QStringList FakeSystemLayer::listDirectory(const QString& path) {
-    return directories.value(path);
-}
-
-bool FakeSystemLayer::readFile(const QString& path, qint64 maxBytes, QByteArray& content) {
-    content.clear();
-    if (!files.contains(path))
+bool FakeSystemLayer::fileSystemName(const std::wstring& root, std::string& name) {
+    const auto found = fileSystems.find(root);
+    if (found == fileSystems.end())
         return false;
-    content = files.value(path).left(maxBytes);
+    name = found->second;
     return true;
 }
 
-bool FakeSystemLayer::writeFile(const QString& path, const QByteArray& content) {
-    calls.append(QStringLiteral("write %1 %2").arg(path, QString::fromUtf8(content)));
-    if (!writeSucceeds || !files.contains(path))
+bool FakeSystemLayer::readDriveCache(wchar_t letter, DriveCache& cache) {
+    const auto found = drives.find(letter);
+    if (found == drives.end())
         return false;
-    files[path] = content;
+    cache = found->second;
     return true;
 }
 
-ISystemLayer::ProcessOutcome
-FakeSystemLayer::runProcess(const QString& program, const QStringList& arguments, int timeoutMs) {
-    calls.append(QStringLiteral("run %1 %2 %3")
-                     .arg(program, arguments.join(QLatin1Char(' ')))
-                     .arg(timeoutMs));
+bool FakeSystemLayer::writeDriveCache(wchar_t letter, const DriveCache& cache) {
+    calls.push_back("write-cache " + utf8FromWide(std::wstring(1, letter)) +
+                    (cache.writeCacheEnabled ? " on " : " off ") +
+                    std::to_string(cache.record.size()));
+    if (!driveWriteSucceeds || drives.count(letter) == 0)
+        return false;
+    drives[letter] = cache;
+    return true;
+}
+
+bool FakeSystemLayer::fileExists(const std::wstring& path) {
+    return files.count(path) != 0;
+}
+
+ISystemLayer::ProcessOutcome FakeSystemLayer::runProcess(const std::wstring& program,
+                                                         const std::vector<std::wstring>& arguments,
+                                                         int timeoutMs) {
+    std::string call = "run " + utf8FromWide(program);
+    for (const std::wstring& argument : arguments)
+        call += " " + utf8FromWide(argument);
+    calls.push_back(call + " " + std::to_string(timeoutMs));
     return processOutcome;
 }
 
-bool FakeSystemLayer::stdoutIsTerminal() {
-    return terminal;
-}
-
-bool FakeSystemLayer::writeStdout(const QByteArray& bytes) {
-    calls.append(QStringLiteral("stdout ") + QString::fromLatin1(bytes.toHex(' ')));
-    return true;
+bool FakeSystemLayer::clearConsole() {
+    calls.push_back("clear");
+    return console;
 }
 
 bool FakeSystemLayer::attachConsole() {
-    calls.append(QStringLiteral("attach"));
+    calls.push_back("attach");
     return consoleAvailable;
 }

@@ -2,40 +2,38 @@
 
 #include "SystemLayer.h"
 
-#include <QHash>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 // A scriptable ISystemLayer for tests: answers come from its public fields, and every
 // call that would change the system is only recorded in calls, in order.
 class FakeSystemLayer : public ISystemLayer {
 public:
-    bool restartAllowed = false;
-    int restartError = 0;
-    QByteArray mounts;
-    // Paths that resolve, and what to; a path not listed does not resolve.
-    QHash<QString, QString> canonicalPaths;
-    QHash<QString, QByteArray> files;
-    QHash<QString, QStringList> directories;
+    unsigned enableError = 1; // the right to restart is refused unless a test grants it
+    unsigned restartError = 0;
+    std::map<std::wstring, std::string> fileSystems; // root -> file-system name
+    std::map<wchar_t, DriveCache> drives;            // drives whose cache can be read
+    bool driveWriteSucceeds = true;
+    std::set<std::wstring> files;
     ProcessOutcome processOutcome;
-    bool terminal = false;
-    bool writeSucceeds = true;
+    bool console = false;
     bool consoleAvailable = false;
 
-    // "sync", "restart", "write <path> <content>", "run <program> <args> <timeout>",
-    // "stdout <bytes>", "attach".
-    QStringList calls;
+    // "enable", "sync", "restart", "write-cache <letter> <on|off> <record size>",
+    // "run <program> <args> <timeout>", "clear", "attach" (UTF-8).
+    std::vector<std::string> calls;
 
-    bool canRestart() override;
+    unsigned enableRestart() override;
     void syncFileSystems() override;
-    int restart() override;
-    QByteArray mountTable() override;
-    QString canonicalPath(const QString& path) override;
-    bool fileExists(const QString& path) override;
-    QStringList listDirectory(const QString& path) override;
-    bool readFile(const QString& path, qint64 maxBytes, QByteArray& content) override;
-    bool writeFile(const QString& path, const QByteArray& content) override;
-    ProcessOutcome runProcess(const QString& program, const QStringList& arguments,
-                              int timeoutMs) override;
-    bool stdoutIsTerminal() override;
-    bool writeStdout(const QByteArray& bytes) override;
+    unsigned restart() override;
+    bool fileSystemName(const std::wstring& root, std::string& name) override;
+    bool readDriveCache(wchar_t letter, DriveCache& cache) override;
+    bool writeDriveCache(wchar_t letter, const DriveCache& cache) override;
+    bool fileExists(const std::wstring& path) override;
+    ProcessOutcome runProcess(const std::wstring& program,
+                              const std::vector<std::wstring>& arguments, int timeoutMs) override;
+    bool clearConsole() override;
     bool attachConsole() override;
 };

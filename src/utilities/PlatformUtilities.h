@@ -2,9 +2,11 @@
 
 #include "SystemLayer.h"
 
-#include <QString>
-
 #include <cstdint>
+#include <string>
+
+// The platform utilities without Qt. The timed wait and the file locator need the Qt event
+// loop and file system: they are in PlatformUtilitiesQt.h.
 
 // Bit access: bit numbers beyond the width change nothing and read as clear.
 void setBit8(unsigned char& byte, unsigned n, bool on);
@@ -18,39 +20,31 @@ int power(int base, unsigned exponent);
 // True when a and b differ by strictly less than epsilon.
 bool isNearlyEqual(double a, double b, double epsilon);
 
-// Waits at least ms milliseconds in steps of about 10 ms, handling the application's
-// pending events after each step; returns the milliseconds waited (0 at once for 0).
-unsigned waitMs(unsigned ms, bool excludeUserInput);
-
-// Finds fileName in baseDir + subDir, or failing that in the application's directory +
-// "/" + subDir: the file itself, else the only file named a letter, anything, fileName.
-// Paths are joined as given. Empty when nothing or more than one candidate is found.
-QString locateFile(const QString& baseDir, const QString& subDir, const QString& fileName);
-
-// Restarts the machine at once after flushing the file systems. Returns EPERM without the
-// right to restart (nothing else happens then), else the error of the restart request.
+// Gains the right to restart, flushes the file systems and restarts the machine at once.
+// Returns the system's error code: that of gaining the right (nothing else happens then),
+// else that of the restart request (0 when it was accepted).
 unsigned rebootSystem(ISystemLayer& system = systemLayer());
 
 // True when the file system holding root is NTFS.
-bool isNtfsVolume(const QString& root, ISystemLayer& system = systemLayer());
+bool isNtfsVolume(const std::wstring& root, ISystemLayer& system = systemLayer());
 
-// The write-filter commit tool. Linux ships none: a site whose root file system sits under a
-// write filter installs the program that commits it here; without it the commit fails.
-inline constexpr const char* writeFilterTool = "/usr/sbin/ewfmgr";
-inline constexpr const char* writeFilterArguments[] = {"c:", "-commit"};
+// The write-filter commit tool: "C:\Windows\System32\EWFMGR.EXE" on Windows. Linux ships
+// none: a site whose root file system sits under a write filter installs the program that
+// commits it as /usr/sbin/ewfmgr; without it the commit fails.
+extern const wchar_t* const writeFilterTool;
 
-// Runs the write-filter commit, waiting at most timeoutMs for it to start and again at most
-// timeoutMs for it to end. True when it ended in time with exit code 0.
+// Runs the write-filter commit ("c: -commit"), waiting at most timeoutMs for it to start
+// and again at most timeoutMs for it to end. True when it ended in time with exit code 0.
 bool commitWriteFilter(int timeoutMs, ISystemLayer& system = systemLayer());
 
-// Turns the write cache of the drive named by path ("C:", "c:\...") off when it is on. Only
-// the system drive C: has a counterpart on Linux: the disk holding "/".
-void disableWriteCache(const QString& path, ISystemLayer& system = systemLayer());
+// Turns the write cache of the drive named by path ("C:", "c:\...") off when it is on. On
+// Linux only the system drive C: has a counterpart: the disk holding "/".
+void disableWriteCache(const std::wstring& path, ISystemLayer& system = systemLayer());
 
-// Clears the terminal that standard output shows on; false when it is not a terminal.
+// Clears the console standard output shows on; false when it is none.
 bool clearConsole(ISystemLayer& system = systemLayer());
 
-// Attaches the standard streams to the controlling terminal, unbuffered, and keeps the C++
-// streams synchronised with them. Returns the previous synchronisation setting, or false
-// when there is no terminal.
+// Gives the process a console (on Linux its controlling terminal), reopens the standard
+// streams on it, unbuffered, and keeps the C++ streams synchronised with them. Returns the
+// previous synchronisation setting, or false when there is no console.
 bool openDebugConsole(ISystemLayer& system = systemLayer());

@@ -1,39 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
+#include <string>
+#include <vector>
 
 // The operating-system services behind the platform utilities. The utilities keep their
 // logic (order of steps, values, results) and reach the system only through this
-// interface, so tests can run them against a fake.
-//
-// How each service of the embedded Windows target is provided on Linux:
-//
-// | Windows service                                | Linux |
-// |------------------------------------------------|------------------------------------------------|
-// | token + SeShutdownPrivilege (advapi32)         | effective CAP_SYS_BOOT (capget); EPERM without
-// | | ExitWindowsEx(EWX_REBOOT | EWX_FORCE)          | sync(), then reboot(RB_AUTOBOOT) at once |
-// | timeGetTime + Sleep(10) in waitMs              | QElapsedTimer (monotonic) + QThread::msleep |
-// | GetVolumeInformationW file-system name         | /proc/self/mountinfo: the mount holding the |
-// |                                                | canonical path (longest mount point, the later
-// | |                                                | of stacked mounts); type, for "fuse.X" and |
-// |                                                | "fuseblk.X" the subtype X; plain "fuseblk": |
-// |                                                | "NTFS    " in the source's boot sector | |
-// EWFMGR.EXE c: -commit                          | writeFilterTool ("/usr/sbin/ewfmgr", absent    |
-// |                                                | unless the site installs one) via QProcess |
-// | \\.\C: + IOCTL_DISK_GET/SET_CACHE_INFORMATION  | C: = the disk holding "/" (mountinfo major: |
-// |                                                | minor -> /sys/dev/block/M:m -> whole disk); |
-// |                                                | its device/scsi_disk/*/cache_type (or its own
-// | |                                                | cache_type, virtio): "write back" -> "write
-// | |                                                | through", which turns the drive's cache off.
-// | |                                                | queue/write_cache is left alone: writing it
-// | |                                                | only stops the kernel's cache flushes. | |
-// console screen buffer fill + cursor to (0, 0)  | stdout a terminal: ESC[H ESC[2J ESC[3J         |
-// | setlocale "Russian", AllocConsole, freopen     | setlocale ru_RU.UTF-8 (kept when missing); |
-// | CONOUT$/CONIN$, 512-line buffer                | stdout, stdin, stderr reopened on /dev/tty |
-// |                                                | (the controlling terminal), unbuffered; the |
-// |                                                | scrollback belongs to the terminal emulator |
+// interface, so tests can run them against a fake. One layer per system, chosen by the
+// build: WinSystemLayer makes the Win32 calls themselves, PosixSystemLayer provides each
+// service on Linux as tabled in PosixSystemLayer.h. Paths are wide strings, as Windows
+// takes them; on Linux they are passed on as UTF-8.
 class ISystemLayer {
 public:
     struct ProcessOutcome {
@@ -42,34 +17,46 @@ public:
         int exitCode = -1;
     };
 
+    // The cache settings of a drive as the layer read them: record is the layer's own
+    // copy, written back unchanged but for the write-cache flag.
+    struct DriveCache {
+        bool writeCacheEnabled = false;
+        std::vector<unsigned char> record;
+    };
+
     virtual ~ISystemLayer() = default;
 
-    // True when the process may restart the machine (CAP_SYS_BOOT in effect).
-    virtual bool canRestart() = 0;
+    // Gains the right to restart the machine for this process: 0, or the system's error
+    // code when it cannot be had.
+    virtual unsigned enableRestart() = 0;
     virtual void syncFileSystems() = 0;
-    // Restarts at once; returns only on failure, with errno (0 if it ever returns accepted).
-    virtual int restart() = 0;
+    // Asks for a forced restart at once: the system's error code (0: accepted).
+    virtual unsigned restart() = 0;
 
-    // The process's mount table in /proc/self/mountinfo format; empty when unreadable.
-    virtual QByteArray mountTable() = 0;
-    // Absolute path with every link resolved; empty when the path cannot be resolved.
-    virtual QString canonicalPath(const QString& path) = 0;
-    virtual bool fileExists(const QString& path) = 0;
-    // Entry names of a directory without "." and ".."; empty when unreadable.
-    virtual QStringList listDirectory(const QString& path) = 0;
-    // At most maxBytes from the start of a file (sysfs attribute, boot sector).
-    virtual bool readFile(const QString& path, qint64 maxBytes, QByteArray& content) = 0;
-    virtual bool writeFile(const QString& path, const QByteArray& content) = 0;
+    // The name of the file system holding root ("NTFS", "ntfs3", "ext4"); false when it
+    // cannot be told.
+    virtual bool fileSystemName(const std::wstring& root, std::string& name) = 0;
 
-    // Starts program, waits at most timeoutMs for the start and then at most timeoutMs
-    // for its end; a process still running then is killed.
-    virtual ProcessOutcome runProcess(const QString& program, const QStringList& arguments,
+    // Reads the cache settings of the drive named by letter; false when the drive cannot
+    // be opened or asked.
+    virtual bool readDriveCache(wchar_t letter, DriveCache& cache) = 0;
+    // Writes settings that readDriveCache gave back to the drive.
+    virtual bool writeDriveCache(wchar_t letter, const DriveCache& cache) = 0;
+
+    virtual bool fileExists(const std::wstring& path) = 0;
+    // Starts program with no input and its output discarded, waits at most timeoutMs for
+    // the start and then at most timeoutMs for its end; a process still running then is
+    // killed.
+    virtual ProcessOutcome runProcess(const std::wstring& program,
+                                      const std::vector<std::wstring>& arguments,
                                       int timeoutMs) = 0;
 
-    virtual bool stdoutIsTerminal() = 0;
-    virtual bool writeStdout(const QByteArray& bytes) = 0;
-    // Sets the Russian locale, then reopens stdout, stdin and stderr on the controlling
-    // terminal, unbuffered. False when there is no terminal or a stream cannot be reopened.
+    // Blanks the console (terminal) that standard output shows on and puts the cursor
+    // home; false when standard output is none or a step fails.
+    virtual bool clearConsole() = 0;
+    // Sets the Russian locale, gives the process a console (its terminal) and reopens
+    // stdout, stdin and stderr on it, unbuffered; false when there is none to be had or a
+    // stream cannot be reopened.
     virtual bool attachConsole() = 0;
 };
 

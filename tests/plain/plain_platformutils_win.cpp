@@ -1,8 +1,9 @@
 // The Win32 system layer of the platform utilities, where it is harmless:
 // queries of volumes and drives, files, this test program run as a child
-// process, the console services with standard output on a file, and the
-// shutdown right of this process's own token. Nothing restarts the machine,
-// commits a write filter or changes a disk's cache.
+// process, the console services with standard output on a file (and on a
+// console of their own with --console, which tests/windows/e2e.sh runs on a
+// terminal), and the shutdown right of this process's own token. Nothing
+// restarts the machine, commits a write filter or changes a disk's cache.
 
 #include "PlainTest.h"
 #include "PlatformUtilities.h"
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,6 +38,46 @@ wchar_t absentDrive() {
     return 0;
 }
 
+std::wstring cellsAtHome(HANDLE console, DWORD count) {
+    std::wstring cells(count, L'\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(console, &cells[0], count, COORD{0, 0}, &read);
+    cells.resize(read);
+    return cells;
+}
+
+// Run on a console (tests/windows/e2e.sh runs it on a terminal that Wine makes one):
+// clearConsole blanks it and puts the cursor home, openDebugConsole keeps this console,
+// gives it 512 lines and sends stdout there. 0 when all holds, 2 without a console.
+int consoleCheck() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(output, &info))
+        return 2;
+    DWORD written = 0;
+    WriteConsoleW(output, L"velk", 4, &written, nullptr);
+    if (cellsAtHome(output, 4) != L"velk")
+        return 3;
+    WinSystemLayer system;
+    if (!clearConsole(system))
+        return 4;
+    if (!GetConsoleScreenBufferInfo(output, &info) || info.dwCursorPosition.X != 0 ||
+        info.dwCursorPosition.Y != 0 || cellsAtHome(output, 4) != L"    ")
+        return 5;
+    // The C++ streams start synchronised, so the previous setting is true.
+    if (!openDebugConsole(system))
+        return 6;
+    HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!GetConsoleScreenBufferInfo(console, &info) || info.dwSize.Y != 512)
+        return 7;
+    std::printf("debug"); // unbuffered: on the console at once
+    const bool shown = cellsAtHome(console, 5) == L"debug";
+    CloseHandle(console);
+    return shown ? 0 : 8;
+}
+
 // The child's side of runProcessOfAChild: what the arguments ask for.
 int childMain(int argc, char** argv) {
     const std::string mode = argv[1];
@@ -47,6 +89,8 @@ int childMain(int argc, char** argv) {
         Sleep(10000);
         return 0;
     }
+    if (mode == "--console")
+        return consoleCheck();
     if (mode == "--fault") // ends as an unhandled access violation would
         TerminateProcess(GetCurrentProcess(), 0xC0000005u);
     return 99;

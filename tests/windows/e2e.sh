@@ -146,5 +146,19 @@ ln -sfn "$work/regular-file" "$WINEPREFIX/dosdevices/com6"
 open_failure "port that is a regular file" COM6 \
   'velkctl: cannot open port COM6 (\\.\COM6): not a terminal (no serial device)'
 
+# The console services of the platform utilities need a console: Wine makes the
+# terminal one. The test program checks clearConsole and openDebugConsole there.
+utils="$windows/tests/plain/plain_platformutils_win.exe"
+if [ -f "$utils" ]; then
+  console_status=0
+  script -qfec "'$wine' '$utils' --console" /dev/null </dev/null >/dev/null 2>&1 || console_status=$?
+  if [ "$console_status" != 0 ]; then
+    echo "e2e: FAIL console services on a terminal (check $console_status)"
+    failures=$((failures + 1))
+  else
+    echo "e2e: ok   console services on a terminal: cleared, debug console of 512 lines"
+  fi
+fi
+
 [ "$failures" -eq 0 ] || { echo "e2e: $failures failed"; exit 1; }
 echo "e2e: all passed"

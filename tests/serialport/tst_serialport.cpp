@@ -322,6 +322,12 @@ void TestSerialPort::refusedStartGivesNoCallback() {
     QVERIFY(rig.fake->written().empty());
     QVERIFY(!rig.fake->rts());
     QCOMPARE(rig.port->error(), 0);
+    // A device that refuses a purge or RTS has failed (a terminal whose other
+    // side is gone answers EIO): the session closes it and looks for it anew.
+    const bool deviceRefused = refusal == Refusal::PurgeFails ||
+                               refusal == Refusal::RtsFailsTransmit ||
+                               refusal == Refusal::RtsFailsReceive;
+    QCOMPARE(rig.port->deviceFailed(), deviceRefused);
     QCOMPARE(bytesOf(block), sequence(3));
 
     if (busy) {

@@ -47,9 +47,18 @@ Velk21Session::~Velk21Session() {
     port.close();
 }
 
+bool Velk21Session::reopen() {
+    if (!port.isOpen() && mayComeBack(portName_)) {
+        openPort();
+    }
+    return port.isOpen();
+}
+
 void Velk21Session::openPort() {
     std::lock_guard<std::mutex> lock(portMutex);
-    if (closedForGood) {
+    // Checked again under the lock: a close for good, or an exchange that
+    // opened it meanwhile.
+    if (closedForGood || port.isOpen()) {
         return;
     }
     if (port.open(portName_, baudRate_)) {

@@ -69,6 +69,9 @@ public:
     // As abortExchange, for good: no later exchange opens the port again,
     // each ends with code 4 at once. For an owner about to delete the session.
     void close();
+    // Opens the port again now if it is closed (after abortExchange, say),
+    // unless closed for good. True when it is open afterwards.
+    bool reopen();
     // Counts for reports: successful opens (the constructor's included) and
     // losses of the device.
     unsigned long openings() const { return openCount; }

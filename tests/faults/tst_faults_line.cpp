@@ -204,8 +204,10 @@ void TestFaultsLine::simulatorKilledThenBack() {
 
 void TestFaultsLine::endlessAnswerEndedFromOutside_data() {
     QTest::addColumn<bool>("forGood");
-    QTest::newRow("exchange aborted") << false;
-    QTest::newRow("session closed") << true;
+    QTest::addColumn<bool>("reopenNow");
+    QTest::newRow("exchange aborted") << false << false;
+    QTest::newRow("exchange aborted, port opened again by the owner") << false << true;
+    QTest::newRow("session closed") << true << false;
 }
 
 // An answer of 65,535 extended bytes at 50 ms a byte lasts hours. Another
@@ -213,6 +215,7 @@ void TestFaultsLine::endlessAnswerEndedFromOutside_data() {
 // once, and afterwards the port opens again, or, closed for good, stays shut.
 void TestFaultsLine::endlessAnswerEndedFromOutside() {
     QFETCH(bool, forGood);
+    QFETCH(bool, reopenNow);
     SimChild sim;
     // 50 ms between bytes; each may take a second (a loaded machine).
     QVERIFY(sim.start(42, {"--quiet", "--scenario", "extended=65535,slow=50"}));
@@ -245,8 +248,15 @@ void TestFaultsLine::endlessAnswerEndedFromOutside() {
 
         // The next exchange opens the port again, unless it is closed for good.
         if (forGood) {
+            QVERIFY(!session.reopen());
             QCOMPARE(exchangeWithin(session, 0, 5000).code, 4);
             QVERIFY(!session.isOpen());
+        } else if (reopenNow) {
+            // The owner opens it at once, and only once.
+            QVERIFY(session.reopen());
+            QVERIFY(session.reopen());
+            QVERIFY(session.isOpen());
+            QCOMPARE(session.openings(), 2ul);
         } else {
             auto next = std::async(std::launch::async, [&session] {
                 Outcome o;

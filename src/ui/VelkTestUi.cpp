@@ -6,7 +6,6 @@
 #include "ParameterNames.h"
 #include "ParameterValue.h"
 #include "QLineEditEmbedded.h"
-#include "Sleep.h"
 #include "Velk21AddressBlockPacketPackager.h"
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21Session.h"
@@ -24,10 +23,16 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
 constexpr unsigned threadTimeoutMs = 30000;
+// How long close, port and baud changes wait for the passes once their
+// exchange has been ended; the window must answer within half a second.
+constexpr unsigned releaseGraceMs = 250;
+// How often a step past the pause limit is ended again until it has.
+constexpr unsigned abortRetryMs = 100;
 constexpr unsigned byteTimeoutMs = 150;
 
 // Bytes are shown as upper-case hexadecimal without prefix or leading zeros.
@@ -54,6 +59,12 @@ QString packetText(const QString& prefix, const DataBlock<unsigned char>& packet
         line += hexByte(packet[i]) + QLatin1Char(' ');
     }
     return line;
+}
+
+unsigned msUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? unsigned(left.count()) : 0;
 }
 
 QTableWidgetItem* centredItem(const QString& text) {
@@ -85,8 +96,9 @@ static void initResources() {
 VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots& portRoots)
     : QDialog(parent), cyclicSendThread(), singleSendThread(), ui(), ownSession(nullptr),
       externalSession(session), sessionErrorTexts(), settings("ORBEK", "VelkTest"),
-      cyclicSendPeriod(100), lastRxKernel(), lastRxExtendedData(), lastRxErrorCode(0),
-      requestMutex(), request(), portRoots(portRoots), savedPortName() {
+      cyclicSendPeriod(100), cyclicStopEvent("VelkTestUiCyclicStopEvent", false), pauseLimitTimer(),
+      portShownOpen(false), lastRxKernel(), lastRxExtendedData(), lastRxErrorCode(0),
+      requestMutex(), request(), passSession(), portRoots(portRoots), savedPortName() {
     initResources();
     qRegisterMetaType<Velk21DataBlockKernel>("Velk21DataBlockKernel");
     qRegisterMetaType<DataBlock<unsigned char>>("DataBlock<unsigned char>");
@@ -162,6 +174,7 @@ VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots&
     connect(ui.subLBit, &QCheckBox::clicked, this, &VelkTestUi::subLBitClicked);
     connect(ui.efBit, &QCheckBox::clicked, this, &VelkTestUi::efBitClicked);
     connect(this, &VelkTestUi::sessionComplete, this, &VelkTestUi::sessionResultProcess);
+    connect(&pauseLimitTimer, &QTimer::timeout, this, &VelkTestUi::cyclicStepOutlasted);
 
     if (externalSession != nullptr) {
         ui.portName->addItem(QString::fromStdString(externalSession->portName()));
@@ -169,6 +182,11 @@ VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots&
             ui.baudRate->findText(QString::number(externalSession->baudRate()),
                                   Qt::MatchExactly | Qt::MatchCaseSensitive));
         ui.rs232GroupBox->setEnabled(false);
+        {
+            // Not ours: nothing is deleted when the last pass lets it go.
+            std::lock_guard<std::mutex> lock(requestMutex);
+            passSession = std::shared_ptr<Velk21Session>(externalSession, [](Velk21Session*) {});
+        }
         showPortState(externalSession);
     } else {
         listPorts();
@@ -191,12 +209,16 @@ VelkTestUi::VelkTestUi(Velk21Session* session, QWidget* parent, const PortRoots&
 }
 
 VelkTestUi::~VelkTestUi() {
+    // A dialog destroyed without its window being closed still owns a session
+    // with an open port, maybe in the middle of an exchange.
+    releaseSession();
+    pauseLimitTimer.stop();
     cyclicSendThread.stop(threadTimeoutMs);
     singleSendThread.stop(threadTimeoutMs);
-    // A dialog destroyed without its window being closed still owns a session
-    // with an open port and two running threads.
-    delete ownSession;
-    ownSession = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex);
+        passSession.reset();
+    }
     // The children outlive this part of the object: their last signals (the
     // list's model empties itself) must not reach it.
     for (QObject* child : findChildren<QObject*>()) {
@@ -222,8 +244,12 @@ void VelkTestUi::keyPressEvent(QKeyEvent* e) {
 
 void VelkTestUi::closeEvent(QCloseEvent* e) {
     saveUiSettings();
-    cyclicSendStop();
-    deleteOwnSession();
+    // The slave is not waited for: the exchange running now ends at once.
+    if (releaseSession()) {
+        cyclicSendingEnded();
+    } else {
+        awaitCyclicStep(abortRetryMs);
+    }
     e->accept();
     accept();
 }
@@ -240,11 +266,13 @@ void VelkTestUi::changeEvent(QEvent* e) {
 // Port and session
 
 Velk21Session* VelkTestUi::session() const {
-    return externalSession != nullptr ? externalSession : ownSession;
+    return externalSession != nullptr ? externalSession : ownSession.get();
 }
 
 void VelkTestUi::showPortState(Velk21Session* s) {
-    if (s != nullptr && s->isOpen()) {
+    const bool open = s != nullptr && s->isOpen();
+    portShownOpen = open;
+    if (open) {
         ui.rs232GroupBox->setStyleSheet("QGroupBox { color: black; }");
         ui.rs232GroupBox->setTitle(tr("Порт открыт"));
         ui.rs232GroupBox->setToolTip(QString());
@@ -310,23 +338,56 @@ void VelkTestUi::listPorts() {
         ui.portName->findText(selected, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
-void VelkTestUi::waitForSingleSend() {
-    // A single send ends by itself after one pass; stopping joins it.
-    singleSendThread.stop(threadTimeoutMs);
+void VelkTestUi::notePortState(Velk21Session& s) {
+    if (s.isOpen() == portShownOpen) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { showPortState(session()); }, Qt::QueuedConnection);
 }
 
-void VelkTestUi::deleteOwnSession() {
-    waitForSingleSend();
-    delete ownSession;
-    ownSession = nullptr;
+bool VelkTestUi::releaseSession() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(releaseGraceMs);
+    // Goes at the end of this function, or with the pass that still holds it.
+    const std::shared_ptr<Velk21Session> own = std::move(ownSession);
+    if (own) {
+        {
+            std::lock_guard<std::mutex> lock(requestMutex);
+            passSession.reset();
+        }
+        // Its exchange running now, and any still to come, ends at once.
+        own->close();
+    }
+    bool cyclicEnded = endCyclicSending(0);
+    if (externalSession != nullptr && !(waitForPass(CyclicPass, 0) && waitForPass(SinglePass, 0))) {
+        // Not ours to close for good: the exchange is ended, and the
+        // creator's next one opens the port again.
+        externalSession->abortExchange();
+    }
+    cyclicEnded = waitForPass(CyclicPass, msUntil(deadline));
+    waitForPass(SinglePass, msUntil(deadline));
+    if (cyclicEnded) {
+        cyclicStepAborted = false;
+    }
+    return cyclicEnded;
 }
 
 void VelkTestUi::sessionInit() {
-    cyclicSendStop();
-    deleteOwnSession();
-    ownSession = new Velk21Session(ui.portName->currentText().toStdString(),
-                                   ui.baudRate->currentText().toUInt());
-    showPortState(ownSession);
+    // Another port or baud rate: the exchange running on the old one ends
+    // at once, the slave is not waited for.
+    if (releaseSession()) {
+        cyclicSendingEnded();
+    } else {
+        awaitCyclicStep(abortRetryMs);
+    }
+    ownSession = std::make_shared<Velk21Session>(ui.portName->currentText().toStdString(),
+                                                 ui.baudRate->currentText().toUInt());
+    {
+        std::lock_guard<std::mutex> lock(requestMutex);
+        passSession = ownSession;
+    }
+    showPortState(ownSession.get());
 }
 
 // ---------------------------------------------------------------------------
@@ -478,19 +539,80 @@ void VelkTestUi::exBlockListChangeItemData(const QString& text) {
 // Sending
 
 void VelkTestUi::sendButtonReleased() {
+    if (cyclicWindingDown) {
+        return; // the step that ran at Stop has not ended yet
+    }
     if (ui.cyclicSendGroupBox->isChecked()) {
         ui.stopCyclicSendButton->setEnabled(true);
         ui.sendButton->setEnabled(false);
+        {
+            std::lock_guard<std::mutex> lock(passMutex);
+            cyclicStopping = false;
+        }
+        cyclicStopEvent.reset();
         cyclicSendThread.start(this, &VelkTestUi::cyclicSendStep, 0);
     } else {
         singleSendThread.start(this, &VelkTestUi::singleSendStep, 0);
     }
 }
 
+// The window does not wait for the step: an exchange in flight finishes in
+// the background and is shown as usual; sending stays off until it has.
 void VelkTestUi::cyclicSendStop() {
-    cyclicSendThread.pause(threadTimeoutMs);
+    if (cyclicWindingDown) {
+        return; // under way: a second Stop must not put the pause limit off
+    }
+    if (endCyclicSending(0)) {
+        cyclicSendingEnded();
+    } else {
+        awaitCyclicStep(threadTimeoutMs);
+    }
+}
+
+bool VelkTestUi::endCyclicSending(unsigned graceMs) {
+    {
+        std::lock_guard<std::mutex> lock(passMutex);
+        cyclicStopping = true;
+    }
+    cyclicStopEvent.set();
+    cyclicSendThread.pause(0);
+    return waitForPass(CyclicPass, graceMs);
+}
+
+void VelkTestUi::awaitCyclicStep(unsigned limitMs) {
+    cyclicWindingDown = true;
+    ui.stopCyclicSendButton->setEnabled(false);
+    ui.sendButton->setEnabled(false);
+    pauseLimitTimer.start(int(limitMs));
+}
+
+void VelkTestUi::cyclicSendingEnded() {
+    pauseLimitTimer.stop();
+    cyclicWindingDown = false;
+    if (cyclicStepAborted) {
+        cyclicStepAborted = false;
+        // Closed to end the step: open again for the next send.
+        if (Velk21Session* s = session()) {
+            s->reopen();
+            showPortState(s);
+        }
+    }
     ui.stopCyclicSendButton->setEnabled(false);
     ui.sendButton->setEnabled(true);
+}
+
+void VelkTestUi::cyclicStepOutlasted() {
+    if (waitForPass(CyclicPass, 0)) {
+        cyclicSendingEnded();
+        return;
+    }
+    // Closing the port ends the exchange. Again until the step has ended: an
+    // exchange that waited for the session behind another opens it anew.
+    cyclicStepAborted = true;
+    if (Velk21Session* s = session()) {
+        s->abortExchange();
+    }
+    pauseLimitTimer.start(int(abortRetryMs));
 }
 
 void VelkTestUi::cyclicSendTimeoutEntered(QString text) {
@@ -503,14 +625,56 @@ void VelkTestUi::cyclicSendTimeoutEntered(QString text) {
 }
 
 int VelkTestUi::cyclicSendStep() {
-    sleepMs(cyclicSendPeriod);
-    sendRequest();
+    {
+        std::lock_guard<std::mutex> lock(passMutex);
+        if (cyclicStopping) {
+            return 1; // let through just before Stop closed the gate
+        }
+        passRunning[CyclicPass] = true;
+    }
+    // Stop ends the wait, and no request follows it.
+    if (!cyclicStopEvent.waitFor(cyclicSendPeriod)) {
+        sendRequest();
+    }
+    passEnded(CyclicPass);
     return 1;
 }
 
 int VelkTestUi::singleSendStep() {
+    {
+        std::lock_guard<std::mutex> lock(passMutex);
+        passRunning[SinglePass] = true;
+    }
     sendRequest();
+    passEnded(SinglePass);
     return 0;
+}
+
+void VelkTestUi::passEnded(Pass pass) {
+    bool stopping = false;
+    {
+        std::lock_guard<std::mutex> lock(passMutex);
+        passRunning[pass] = false;
+        stopping = cyclicStopping;
+    }
+    passDone.notify_all();
+    if (pass == CyclicPass && stopping) {
+        // Stop may be waiting for this step to re-enable sending.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (cyclicWindingDown && waitForPass(CyclicPass, 0)) {
+                    cyclicSendingEnded();
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+bool VelkTestUi::waitForPass(Pass pass, unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(passMutex);
+    return passDone.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return !passRunning[pass]; });
 }
 
 void VelkTestUi::trackRequestFields() {
@@ -572,13 +736,14 @@ void VelkTestUi::refreshRequest() {
 }
 
 void VelkTestUi::sendRequest() {
-    Velk21Session* s = session();
+    std::shared_ptr<Velk21Session> s;
     Request req;
     {
         std::lock_guard<std::mutex> lock(requestMutex);
         req = request;
+        s = passSession;
     }
-    if (s == nullptr || !req.addressGiven) {
+    if (!s || !req.addressGiven) {
         return;
     }
 
@@ -599,6 +764,7 @@ void VelkTestUi::sendRequest() {
     DataBlock<unsigned char> rxDataPacket;
     int error = 0;
     s->exchange(req.address, data, extendedData, 0, byteTimeoutMs, &error, &rxDataPacket);
+    notePortState(*s);
 
     {
         std::lock_guard<std::mutex> lock(lastRxMutex);

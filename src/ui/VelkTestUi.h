@@ -2,6 +2,7 @@
 #define VELK_VELKTESTUI_H
 
 #include "DataBlock.h"
+#include "ManualResetEvent.h"
 #include "OpenFailure.h"
 #include "PortNames.h"
 #include "SimpleThread.h"
@@ -13,8 +14,11 @@
 #include <QDialog>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 
 class QCloseEvent;
@@ -86,9 +90,15 @@ private:
         DataBlock<unsigned char> extendedData;
     };
 
+    // The two worker threads' passes, as the GUI thread sees them.
+    enum Pass { CyclicPass, SinglePass };
+
     void sendRequest();
     int cyclicSendStep();
     int singleSendStep();
+    void passEnded(Pass pass);
+    // Waits at most timeoutMs for the pass to end; true when none runs.
+    bool waitForPass(Pass pass, unsigned timeoutMs);
     // Adds the hexadecimal ones among bytes as rows, all at once.
     void loadExDataRows(const QStringList& bytes);
     void appendExDataByte(const QString& text);
@@ -101,19 +111,52 @@ private:
     QString openFailureToolTip(OpenFailure why) const;
     void selectSavedPort();
     void listPorts();
-    void waitForSingleSend();
-    void deleteOwnSession();
+    // Asks the cyclic thread to stop after its step (the wait between steps
+    // ends at once) and waits at most graceMs for it: true when no step runs.
+    bool endCyclicSending(unsigned graceMs);
+    // Stop or a new session once the step has ended: the user may send again.
+    void cyclicSendingEnded();
+    // The step did not end at once: sending stays off until it has, and at
+    // limitMs its exchange is ended.
+    void awaitCyclicStep(unsigned limitMs);
+    // The step ran past the pause limit: its exchange is ended.
+    void cyclicStepOutlasted();
+    // Ends every exchange of the session in use at once and stops the
+    // worker threads' passes (waiting a short while for them); then drops
+    // the own session. True when the cyclic step has ended.
+    bool releaseSession();
+    // Called by a worker after an exchange: the port may have been lost or
+    // opened again since the title was drawn.
+    void notePortState(Velk21Session& s);
     void refreshRequest();
     void trackRequestFields();
 
     SimpleThread<VelkTestUi> cyclicSendThread;
     SimpleThread<VelkTestUi> singleSendThread;
     Ui::VelkTest ui;
-    Velk21Session* ownSession;
+    // Shared with the pass that uses it: a session dropped while a pass
+    // still runs goes when that pass ends, never under it.
+    std::shared_ptr<Velk21Session> ownSession;
     Velk21Session* externalSession;
     QStringList sessionErrorTexts;
     QSettings settings;
     std::atomic<unsigned> cyclicSendPeriod;
+    // Ends the wait between two cyclic steps; set by Stop.
+    ManualResetEvent cyclicStopEvent;
+    // Guards the two below; passDone tells of a pass that ended.
+    std::mutex passMutex;
+    std::condition_variable passDone;
+    bool passRunning[2] = {false, false};
+    bool cyclicStopping = false; // no further step sends
+    // GUI thread only. Stop was pressed while a step ran: sending stays off
+    // until it ends; its exchange was ended by closing the port.
+    bool cyclicWindingDown = false;
+    bool cyclicStepAborted = false;
+    // Runs from Stop while the step still runs: at the pause limit its
+    // exchange is ended, then again until the step has ended.
+    QTimer pauseLimitTimer;
+    // What the port title shows.
+    std::atomic<bool> portShownOpen;
     Velk21DataBlockKernel lastRxKernel;
     DataBlock<unsigned char> lastRxExtendedData;
     // The code of the result last reported: an exchange that fails after one
@@ -123,6 +166,8 @@ private:
 
     std::mutex requestMutex;
     Request request;
+    // The session the next pass takes, with the request.
+    std::shared_ptr<Velk21Session> passSession;
 
     PortRoots portRoots;
     QString savedPortName;

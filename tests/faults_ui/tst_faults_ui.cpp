@@ -1,7 +1,9 @@
 // The dialog under stress: the window closed while cyclic sending runs at a
-// 1 ms period, and the session re-created again and again while sending.
-// Nothing may crash, hang or stay behind (threads, open files); leaks and
-// races are the sanitizer builds' part.
+// 1 ms period, and the session re-created again and again while sending;
+// Stop, close, port and baud changes while the slave trickles an answer that
+// never ends; a slave that goes away and comes back. Nothing may crash, hang,
+// freeze the window or stay behind (threads, open files); leaks, use after
+// free and races are the sanitizer builds' part.
 
 #include "FaultSupport.h"
 #include "PortNames.h"
@@ -10,6 +12,8 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QSettings>
@@ -52,6 +56,27 @@ template <class W> W* child(QWidget* dialog, const char* name) {
     return w;
 }
 
+// The request of storeCyclicRequest on another port and period.
+void storeRequest(int port, const QString& periodMs) {
+    storeCyclicRequest();
+    QSettings settings("ORBEK", "VelkTest");
+    settings.setValue("portName", QString("COM%1").arg(port));
+    settings.setValue("cyclicSendTimeout", periodMs);
+    settings.sync();
+}
+
+// The longest the window may stop answering the user; the faults froze it
+// for 30 s.
+const qint64 freezeLimitMs = 500;
+
+// An answer of 65,535 extended bytes at 50 ms a byte: about an hour.
+const QStringList endlessAnswer{"--scenario", "extended=65535,slow=50"};
+
+bool errorShown(QWidget* dialog) {
+    return !child<QWidget>(dialog, "rxBlockErrorLabel")->isHidden() &&
+           child<QWidget>(dialog, "rxBlockOkLabel")->isHidden();
+}
+
 void startCyclicSending(QWidget* dialog) {
     child<QGroupBox>(dialog, "cyclicSendGroupBox")->setChecked(true);
     QTest::mouseClick(child<QPushButton>(dialog, "sendButton"), Qt::LeftButton);
@@ -66,6 +91,12 @@ private slots:
     void initTestCase();
     void closeDuringCyclicSending();
     void sessionRecreatedWhileSending();
+    void stopEndsTheWaitBetweenSteps();
+    void stopLetsAnExchangeFinish();
+    void stopEndsAnEndlessExchangeAtThePauseLimit();
+    void endlessAnswerDoesNotFreeze_data();
+    void endlessAnswerDoesNotFreeze();
+    void slaveKilledThenBack();
     void cleanupTestCase();
 
 private:
@@ -146,6 +177,226 @@ void TestFaultsUi::sessionRecreatedWhileSending() {
     }
     QCOMPARE(settledThreadCount(baseThreads), baseThreads);
     QCOMPARE(openFileCount(), baseFiles);
+}
+
+// A long period: Stop ends the wait at once, and no request follows it.
+void TestFaultsUi::stopEndsTheWaitBetweenSteps() {
+    const int number = 65;
+    SimChild slave;
+    QVERIFY(slave.start(number));
+    storeRequest(number, "1500");
+    VelkTestUi dialog(nullptr, nullptr, roots);
+    dialog.show();
+    startCyclicSending(&dialog);
+    QTest::qWait(200);
+    QElapsedTimer frozen;
+    frozen.start();
+    {
+        Watchdog watchdog("Stop during the wait between steps", 60000);
+        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
+    }
+    const qint64 ms = frozen.elapsed();
+    QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(&dialog, "sendButton")->isEnabled(), 1000);
+    QVERIFY(!child<QPushButton>(&dialog, "stopCyclicSendButton")->isEnabled());
+    // Past the end of the step's period.
+    QTest::qWait(1800);
+    QCOMPARE(slave.loggedLines("REQ"), 0);
+    dialog.close();
+}
+
+// An answer that takes two seconds: Stop does not wait for it, nor cut it
+// short; it is shown as it came, and only then can the user send again.
+void TestFaultsUi::stopLetsAnExchangeFinish() {
+    const int number = 66;
+    SimChild slave;
+    QVERIFY(slave.start(number, {"--scenario", "extended=20,slow=50"}));
+    storeRequest(number, "10");
+    VelkTestUi dialog(nullptr, nullptr, roots);
+    QSignalSpy completed(&dialog, &VelkTestUi::sessionComplete);
+    dialog.show();
+    auto* send = child<QPushButton>(&dialog, "sendButton");
+    startCyclicSending(&dialog);
+    QTRY_COMPARE(slave.loggedLines("REQ"), 1);
+    QTest::qWait(300);
+    QCOMPARE(completed.count(), 0);
+    QElapsedTimer frozen;
+    frozen.start();
+    {
+        Watchdog watchdog("Stop during a slow answer", 60000);
+        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
+    }
+    const qint64 ms = frozen.elapsed();
+    QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
+    QVERIFY(!child<QPushButton>(&dialog, "stopCyclicSendButton")->isEnabled());
+    // Not while the answer still comes: Enter starts nothing either.
+    QVERIFY(!send->isEnabled());
+    QTest::keyClick(&dialog, Qt::Key_Enter);
+    QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 10000);
+    QCOMPARE(completed.count(), 1);
+    QCOMPARE(completed.first().at(0).toInt(), 0);
+    QTRY_VERIFY(!child<QWidget>(&dialog, "rxBlockOkLabel")->isHidden());
+    QTest::qWait(200);
+    QCOMPARE(slave.loggedLines("REQ"), 1);
+    dialog.close();
+}
+
+// An answer that never ends outlasts the pause limit of 30 s: only then is
+// its exchange ended, shown as an error, and the port is open again.
+void TestFaultsUi::stopEndsAnEndlessExchangeAtThePauseLimit() {
+    const int number = 67;
+    SimChild slave;
+    QVERIFY(slave.start(number, endlessAnswer));
+    storeRequest(number, "10");
+    VelkTestUi dialog(nullptr, nullptr, roots);
+    QSignalSpy completed(&dialog, &VelkTestUi::sessionComplete);
+    dialog.show();
+    auto* send = child<QPushButton>(&dialog, "sendButton");
+    startCyclicSending(&dialog);
+    QTRY_COMPARE(slave.loggedLines("REQ"), 1);
+    QTest::qWait(300);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    {
+        Watchdog watchdog("Stop during an endless answer", 60000);
+        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
+    }
+    const qint64 ms = sinceStop.elapsed();
+    QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
+    QVERIFY(!send->isEnabled());
+    QTest::qWait(1000);
+    QCOMPARE(completed.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 40000);
+    QVERIFY2(sinceStop.elapsed() > 25000, qPrintable(QString::number(sinceStop.elapsed())));
+    QCOMPARE(completed.count(), 1);
+    QVERIFY(completed.first().at(0).toInt() != 0);
+    QTRY_VERIFY(errorShown(&dialog));
+    QCOMPARE(child<QGroupBox>(&dialog, "rs232GroupBox")->title(), QString("Порт открыт"));
+    QCOMPARE(slave.loggedLines("REQ"), 1);
+    dialog.close();
+}
+
+enum class Action { Close, PortChange, BaudChange };
+
+void TestFaultsUi::endlessAnswerDoesNotFreeze_data() {
+    QTest::addColumn<bool>("cyclic");
+    QTest::addColumn<int>("action");
+    QTest::newRow("close during cyclic sending") << true << int(Action::Close);
+    QTest::newRow("port change during cyclic sending") << true << int(Action::PortChange);
+    QTest::newRow("baud change during cyclic sending") << true << int(Action::BaudChange);
+    QTest::newRow("close during a single send") << false << int(Action::Close);
+    QTest::newRow("port change during a single send") << false << int(Action::PortChange);
+    QTest::newRow("baud change during a single send") << false << int(Action::BaudChange);
+}
+
+// Close, port and baud changes end the running exchange at once, and its
+// result is not lost: it is reported, as an error.
+void TestFaultsUi::endlessAnswerDoesNotFreeze() {
+    QFETCH(bool, cyclic);
+    QFETCH(int, action);
+    const int endless = 62;
+    const int other = 63;
+    SimChild slow;
+    QVERIFY(slow.start(endless, QStringList{"--quiet"} + endlessAnswer));
+    Pty spare; // the port to change to
+    QVERIFY(spare.ok());
+    const QString spareLink = SimChild::linkPath(other);
+    QFile::remove(spareLink);
+    QVERIFY(QFile::link(QString::fromStdString(spare.path), spareLink));
+    storeRequest(endless, "10");
+    {
+        auto dialog = std::make_unique<VelkTestUi>(nullptr, nullptr, roots);
+        QSignalSpy completed(dialog.get(), &VelkTestUi::sessionComplete);
+        dialog->show();
+        auto* box = child<QGroupBox>(dialog.get(), "rs232GroupBox");
+        auto* send = child<QPushButton>(dialog.get(), "sendButton");
+        QCOMPARE(box->title(), QString("Порт открыт"));
+        child<QGroupBox>(dialog.get(), "cyclicSendGroupBox")->setChecked(cyclic);
+        QTest::mouseClick(send, Qt::LeftButton);
+        // Well inside the answer.
+        QTest::qWait(500);
+        QVERIFY2(completed.isEmpty(), qPrintable(completed.value(0).value(0).toString()));
+
+        QElapsedTimer frozen;
+        frozen.start();
+        {
+            Watchdog watchdog("the window's answer to the user", 60000);
+            switch (Action(action)) {
+            case Action::Close:
+                dialog->close();
+                break;
+            case Action::PortChange: {
+                auto* port = child<QComboBox>(dialog.get(), "portName");
+                port->setCurrentIndex(port->findText(QString("COM%1").arg(other)));
+                break;
+            }
+            case Action::BaudChange: {
+                auto* baud = child<QComboBox>(dialog.get(), "baudRate");
+                baud->setCurrentIndex(baud->currentIndex() == 0 ? 1 : 0);
+                break;
+            }
+            }
+        }
+        const qint64 ms = frozen.elapsed();
+        QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
+        if (Action(action) != Action::Close) {
+            QVERIFY(send->isEnabled());
+            QVERIFY(!child<QPushButton>(dialog.get(), "stopCyclicSendButton")->isEnabled());
+            QCOMPARE(box->title(), QString("Порт открыт"));
+        }
+        // The cut exchange is reported, as an error, and shown while the
+        // window is open.
+        QTRY_VERIFY_WITH_TIMEOUT(completed.count() > 0, 5000);
+        QCOMPARE(completed.count(), 1);
+        QVERIFY(completed.first().at(0).toInt() != 0);
+        if (Action(action) != Action::Close) {
+            QTRY_VERIFY(errorShown(dialog.get()));
+        }
+        Watchdog watchdog("destroying the dialog", 60000);
+        dialog.reset();
+    }
+    QFile::remove(spareLink);
+    QCOMPARE(slow.stop(SIGTERM), 0);
+    QCOMPARE(settledThreadCount(baseThreads), baseThreads);
+}
+
+// The slave goes away during cyclic sending and comes back on the same COM
+// link: the title turns red while the port is closed, and the same session
+// works again within a second, without any user action.
+void TestFaultsUi::slaveKilledThenBack() {
+    const int number = 64;
+    SimChild first;
+    QVERIFY(first.start(number, {"--quiet"}));
+    storeRequest(number, "20");
+    {
+        VelkTestUi dialog(nullptr, nullptr, roots);
+        QSignalSpy completed(&dialog, &VelkTestUi::sessionComplete);
+        dialog.show();
+        auto* box = child<QGroupBox>(&dialog, "rs232GroupBox");
+        QCOMPARE(box->title(), QString("Порт открыт"));
+        startCyclicSending(&dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(completed.count() > 0, 5000);
+        QCOMPARE(completed.last().at(0).toInt(), 0);
+
+        QCOMPARE(first.stop(SIGKILL), -1);
+        QTRY_COMPARE_WITH_TIMEOUT(box->title(), QString("Ошибка открытия"), 5000);
+        QVERIFY(box->styleSheet().contains("red"));
+        QVERIFY(completed.last().at(0).toInt() != 0);
+
+        SimChild second;
+        QString why;
+        QVERIFY2(second.start(number, {"--quiet"}, &why), qPrintable(why));
+        QElapsedTimer back;
+        back.start();
+        QTRY_VERIFY_WITH_TIMEOUT(completed.last().at(0).toInt() == 0, 5000);
+        const qint64 ms = back.elapsed();
+        QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+        QTRY_COMPARE_WITH_TIMEOUT(box->title(), QString("Порт открыт"), 1000);
+        QVERIFY(box->styleSheet().contains("black"));
+        dialog.close();
+        QCOMPARE(second.stop(SIGTERM), 0);
+    }
+    QCOMPARE(settledThreadCount(baseThreads), baseThreads);
 }
 
 void TestFaultsUi::cleanupTestCase() {

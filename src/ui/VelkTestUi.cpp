@@ -31,6 +31,9 @@ constexpr unsigned threadTimeoutMs = 30000;
 // How long close, port and baud changes wait for the passes once their
 // exchange has been ended; the window must answer within half a second.
 constexpr unsigned releaseGraceMs = 250;
+// How long they let a pass on a session handed in by the creator end by
+// itself before its exchange is ended.
+constexpr unsigned externalGraceMs = 50;
 // How often a step past the pause limit is ended again until it has.
 constexpr unsigned abortRetryMs = 100;
 constexpr unsigned byteTimeoutMs = 150;
@@ -359,13 +362,19 @@ bool VelkTestUi::releaseSession() {
         // Its exchange running now, and any still to come, ends at once.
         own->close();
     }
-    bool cyclicEnded = endCyclicSending(0);
-    if (externalSession != nullptr && !(waitForPass(CyclicPass, 0) && waitForPass(SinglePass, 0))) {
-        // Not ours to close for good: the exchange is ended, and the
-        // creator's next one opens the port again.
-        externalSession->abortExchange();
+    endCyclicSending(0);
+    if (externalSession != nullptr) {
+        // A step in the wait between steps ends by itself; an exchange of a
+        // session that is not ours to close for good is ended, and the
+        // creator's next exchange opens the port again.
+        const auto settled =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(externalGraceMs);
+        if (!(waitForPass(CyclicPass, msUntil(settled)) &&
+              waitForPass(SinglePass, msUntil(settled)))) {
+            externalSession->abortExchange();
+        }
     }
-    cyclicEnded = waitForPass(CyclicPass, msUntil(deadline));
+    const bool cyclicEnded = waitForPass(CyclicPass, msUntil(deadline));
     waitForPass(SinglePass, msUntil(deadline));
     if (cyclicEnded) {
         cyclicStepAborted = false;

@@ -282,12 +282,17 @@ enum class Action { Close, PortChange, BaudChange };
 void TestFaultsUi::endlessAnswerDoesNotFreeze_data() {
     QTest::addColumn<bool>("cyclic");
     QTest::addColumn<int>("action");
-    QTest::newRow("close during cyclic sending") << true << int(Action::Close);
-    QTest::newRow("port change during cyclic sending") << true << int(Action::PortChange);
-    QTest::newRow("baud change during cyclic sending") << true << int(Action::BaudChange);
-    QTest::newRow("close during a single send") << false << int(Action::Close);
-    QTest::newRow("port change during a single send") << false << int(Action::PortChange);
-    QTest::newRow("baud change during a single send") << false << int(Action::BaudChange);
+    QTest::addColumn<bool>("external"); // the creator's session
+    QTest::newRow("close during cyclic sending") << true << int(Action::Close) << false;
+    QTest::newRow("port change during cyclic sending") << true << int(Action::PortChange) << false;
+    QTest::newRow("baud change during cyclic sending") << true << int(Action::BaudChange) << false;
+    QTest::newRow("close during a single send") << false << int(Action::Close) << false;
+    QTest::newRow("port change during a single send") << false << int(Action::PortChange) << false;
+    QTest::newRow("baud change during a single send") << false << int(Action::BaudChange) << false;
+    QTest::newRow("close during cyclic sending, creator's session")
+        << true << int(Action::Close) << true;
+    QTest::newRow("close during a single send, creator's session")
+        << false << int(Action::Close) << true;
 }
 
 // Close, port and baud changes end the running exchange at once, and its
@@ -295,6 +300,7 @@ void TestFaultsUi::endlessAnswerDoesNotFreeze_data() {
 void TestFaultsUi::endlessAnswerDoesNotFreeze() {
     QFETCH(bool, cyclic);
     QFETCH(int, action);
+    QFETCH(bool, external);
     const int endless = 62;
     const int other = 63;
     SimChild slow;
@@ -305,8 +311,13 @@ void TestFaultsUi::endlessAnswerDoesNotFreeze() {
     QFile::remove(spareLink);
     QVERIFY(QFile::link(QString::fromStdString(spare.path), spareLink));
     storeRequest(endless, "10");
+    std::unique_ptr<Velk21Session> creators;
+    if (external) {
+        creators =
+            std::make_unique<Velk21Session>(QString("COM%1").arg(endless).toStdString(), 115200);
+    }
     {
-        auto dialog = std::make_unique<VelkTestUi>(nullptr, nullptr, roots);
+        auto dialog = std::make_unique<VelkTestUi>(creators.get(), nullptr, roots);
         QSignalSpy completed(dialog.get(), &VelkTestUi::sessionComplete);
         dialog->show();
         auto* box = child<QGroupBox>(dialog.get(), "rs232GroupBox");
@@ -355,6 +366,11 @@ void TestFaultsUi::endlessAnswerDoesNotFreeze() {
         }
         Watchdog watchdog("destroying the dialog", 60000);
         dialog.reset();
+    }
+    if (creators) {
+        // Still the creator's, and its port opens again.
+        QVERIFY(creators->reopen());
+        creators.reset();
     }
     QFile::remove(spareLink);
     QCOMPARE(slow.stop(SIGTERM), 0);

@@ -102,6 +102,16 @@ void SerialPort::releaseHandles() {
 }
 
 bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClient) {
+    return startTransmit(data, newClient, nullptr);
+}
+
+bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClient,
+                               const FollowingReception& then) {
+    return startTransmit(data, newClient, &then);
+}
+
+bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClient,
+                               const FollowingReception* then) {
     std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
     NamedMutex* mutex = txRxMutex.get();
     if (mutex == nullptr) {
@@ -119,6 +129,10 @@ bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClie
         return false;
     }
     txData = data;
+    receiveFollows = then != nullptr;
+    if (then != nullptr) {
+        following = *then;
+    }
     client = newClient;
     errorCode = 0;
     busy = true;
@@ -157,8 +171,31 @@ int SerialPort::transmitWorker() {
     device->drain(writeTimeoutMs);
     sleepMs(rtsHoldMs);
     device->setRts(false);
+    const bool receiveNext = receiveFollows;
     finishTransmit();
+    if (receiveNext) {
+        startFollowingReception();
+    }
     return 1;
+}
+
+void SerialPort::startFollowingReception() {
+    receiveFollows = false;
+    bool started = false;
+    if (errorCode == 0) {
+        computeReadTimeout(following.bytesPerRead, following.extraTimeoutMs);
+        // Not lifecycleMutex: close() holds it while it waits for this thread.
+        std::lock_guard<NamedMutex> lock(*txRxMutex);
+        started = beginReceive(following.destination, following.bytesPerRead, client);
+    }
+    if (!started) {
+        if (errorCode == 0) {
+            errorCode = 2;
+        }
+        if (ISession* current = client) {
+            current->rxComplete();
+        }
+    }
 }
 
 void SerialPort::finishTransmit() {
@@ -172,6 +209,17 @@ void SerialPort::finishTransmit() {
 bool SerialPort::startReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
                               unsigned extraTimeoutMs, ISession* newClient) {
     // The read time-out is recomputed and kept even when the start is refused.
+    computeReadTimeout(bytesPerRead, extraTimeoutMs);
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+    NamedMutex* mutex = txRxMutex.get();
+    if (mutex == nullptr) {
+        return false;
+    }
+    std::lock_guard<NamedMutex> lock(*mutex);
+    return beginReceive(destination, bytesPerRead, newClient);
+}
+
+void SerialPort::computeReadTimeout(unsigned bytesPerRead, unsigned extraTimeoutMs) {
     unsigned baudRate = 0;
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
@@ -187,13 +235,10 @@ bool SerialPort::startReceive(DataBlock<unsigned char>* destination, unsigned by
     const double largest = static_cast<double>(std::numeric_limits<unsigned>::max());
     readTimeoutMs =
         total >= largest ? std::numeric_limits<unsigned>::max() : static_cast<unsigned>(total);
+}
 
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-    NamedMutex* mutex = txRxMutex.get();
-    if (mutex == nullptr) {
-        return false;
-    }
-    std::lock_guard<NamedMutex> lock(*mutex);
+bool SerialPort::beginReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
+                              ISession* newClient) {
     if (!opened || busy || bytesPerRead == 0 || destination == nullptr) {
         return false;
     }

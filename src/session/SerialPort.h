@@ -48,6 +48,20 @@ public:
     void close();
 
     bool startTransmit(DataBlock<unsigned char>* data, ISession* client);
+    // A reception that the transmit thread starts itself once a transmission
+    // has ended well, right after txComplete(): the client is spared a
+    // wake-up between the two, and the receive thread is woken at once.
+    struct FollowingReception {
+        DataBlock<unsigned char>* destination = nullptr;
+        unsigned bytesPerRead = 1;
+        unsigned extraTimeoutMs = 0;
+    };
+    // As startTransmit, followed by that reception as startReceive would
+    // start it. When it cannot start (the transmission failed, the port
+    // closed, the start refused) rxComplete() comes all the same, after
+    // txComplete(), with the error code of the transmission, or 2.
+    bool startTransmit(DataBlock<unsigned char>* data, ISession* client,
+                       const FollowingReception& then);
     bool startReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
                       unsigned extraTimeoutMs, ISession* client);
 
@@ -74,6 +88,14 @@ private:
         int parity = 0;
     };
 
+    bool startTransmit(DataBlock<unsigned char>* data, ISession* client,
+                       const FollowingReception* then);
+    // The read time-out of a reception of bytesPerRead bytes per read.
+    void computeReadTimeout(unsigned bytesPerRead, unsigned extraTimeoutMs);
+    // The part of startReceive under txRxMutex.
+    bool beginReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
+                      ISession* newClient);
+    void startFollowingReception();
     void closeLocked();
     void noteFailure(bool deviceOk);
     void finishTransmit();
@@ -92,6 +114,9 @@ private:
     std::unique_ptr<ManualResetEvent> rxEvent;
     DataBlock<unsigned char>* txData = nullptr;
     DataBlock<unsigned char>* rxData = nullptr;
+    // Handed to the transmit thread with txEvent, like txData.
+    FollowingReception following;
+    bool receiveFollows = false;
     DataBlock<unsigned char> rxChunk;
     std::atomic<bool> busy{false};
     std::atomic<bool> opened{false};

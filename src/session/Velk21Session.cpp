@@ -125,7 +125,19 @@ bool Velk21Session::isOpen() {
 }
 
 void Velk21Session::txComplete() {
+    if (receiveFollows) {
+        // The port starts the reception as soon as this returns: the block
+        // that held the request is made ready for the answer here.
+        transmitted = port.error() == 0 && port.isOpen();
+        prepareReception(transferBlock);
+    }
     txCompleteEvent.set();
+}
+
+void Velk21Session::prepareReception(DataBlock<unsigned char>& block) {
+    block.clear();
+    rxIndex = 0;
+    rxRestarts = 0;
 }
 
 void Velk21Session::rxComplete() {
@@ -151,26 +163,38 @@ bool Velk21Session::rxProcess(unsigned) {
     return transferBlock.size() < rxExpected && rxRestarts <= rxMaxRestarts;
 }
 
-bool Velk21Session::transmit(DataBlock<unsigned char>& block) {
+int Velk21Session::transmitAndReceive(unsigned byteTimeoutMs) {
     if (port.isBusy()) {
-        return false;
+        return 4;
     }
     txCompleteEvent.reset();
-    if (!port.startTransmit(&block, this)) {
-        return false;
+    rxCompleteEvent.reset();
+    receiveFollows = true;
+    transmitted = false;
+    SerialPort::FollowingReception answer;
+    answer.destination = &transferBlock;
+    answer.bytesPerRead = 1;
+    answer.extraTimeoutMs = byteTimeoutMs;
+    if (!port.startTransmit(&transferBlock, this, answer)) {
+        receiveFollows = false;
+        return 4;
     }
-    txCompleteEvent.wait();
+    // One wait for both: the port calls rxComplete also when no reception
+    // could follow. A close sets the event too.
+    rxCompleteEvent.wait();
+    receiveFollows = false;
     // A close cuts the transmission short, maybe before it could fail.
-    return port.error() == 0 && port.isOpen();
+    if (!transmitted) {
+        return 4;
+    }
+    return port.error() == 0 && port.isOpen() ? 0 : 5;
 }
 
 bool Velk21Session::receive(DataBlock<unsigned char>& block, unsigned byteTimeoutMs) {
     if (port.isBusy()) {
         return false;
     }
-    block.clear();
-    rxIndex = 0;
-    rxRestarts = 0;
+    prepareReception(block);
     rxCompleteEvent.reset();
     if (!port.startReceive(&block, 1, byteTimeoutMs, this)) {
         return false;
@@ -243,12 +267,9 @@ int Velk21Session::runExchange(const Velk21AddressBlockKernel& address, Velk21Da
         }
     }
 
-    if (!transmit(transferBlock)) {
-        return 4;
-    }
     rxExpected = dataPackager.size(data);
-    if (!receive(transferBlock, byteTimeoutMs)) {
-        return 5;
+    if (const int error = transmitAndReceive(byteTimeoutMs)) {
+        return error;
     }
     if (receivedDataPacket != nullptr) {
         *receivedDataPacket = transferBlock; // before unpacking rewrites bit 7

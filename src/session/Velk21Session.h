@@ -87,8 +87,11 @@ private:
     void openPort();
     void reopenIfClosed();
     void closePort(bool forGood);
-    bool transmit(DataBlock<unsigned char>& block);
+    // The request in transferBlock goes out, and the answer's first block
+    // comes back into it: 0, or the exchange's code 4 or 5.
+    int transmitAndReceive(unsigned byteTimeoutMs);
     bool receive(DataBlock<unsigned char>& block, unsigned byteTimeoutMs);
+    void prepareReception(DataBlock<unsigned char>& block);
     int runExchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
                     DataBlock<unsigned char>& extendedData, unsigned byteTimeoutMs,
                     DataBlock<unsigned char>* receivedDataPacket);
@@ -107,6 +110,10 @@ private:
     NamedMutex mutex; // held for a whole exchange
     ManualResetEvent txCompleteEvent;
     ManualResetEvent rxCompleteEvent;
+    // The reception follows the transmission at once (transmitAndReceive);
+    // txComplete prepares it. Handed over by the port's start and callbacks.
+    std::atomic<bool> receiveFollows{false};
+    std::atomic<bool> transmitted{false};
 
     // Guards opening and closing the port against each other: the owner's
     // close must not race a reopen in the exchange.

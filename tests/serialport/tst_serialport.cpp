@@ -148,6 +148,8 @@ private slots:
     void receiveAppendsEveryRead();
     void incompleteReception_data();
     void incompleteReception();
+    void receptionFollowsTransmission_data();
+    void receptionFollowsTransmission();
     void readTimeoutArithmetic_data();
     void readTimeoutArithmetic();
     void readTimeoutGovernsTheWait_data();
@@ -418,6 +420,62 @@ void TestSerialPort::incompleteReception() {
     QCOMPARE(client.rxCompletes.load(), 1);
     QCOMPARE(client.rxProcesses.load(), static_cast<int>(appended.size() / bytesPerRead));
     QVERIFY(!rig.port->isBusy());
+}
+
+void TestSerialPort::receptionFollowsTransmission_data() {
+    QTest::addColumn<Bytes>("reply");
+    QTest::addColumn<unsigned>("writesBeforeFailure"); // 0: none fails
+    QTest::addColumn<int>("error");
+    QTest::addColumn<Bytes>("received");
+    QTest::newRow("answered") << sequence(12, 0xC0) << 0u << 0 << sequence(12, 0xC0);
+    QTest::newRow("answer stops early") << Bytes{0xC4, 1, 2} << 0u << 2 << Bytes{0xC4, 1, 2};
+    QTest::newRow("silent slave") << Bytes{} << 0u << 2 << Bytes{};
+    // No reception after a failed transmission; the client hears of it all the same.
+    QTest::newRow("transmission fails") << sequence(12, 0xC0) << 3u << 1 << Bytes{};
+}
+
+void TestSerialPort::receptionFollowsTransmission() {
+    QFETCH(Bytes, reply);
+    QFETCH(unsigned, writesBeforeFailure);
+    QFETCH(int, error);
+    QFETCH(Bytes, received);
+    // Declared first: the port calls its last client until it is closed.
+    PortTestClient client;
+    Rig rig;
+    QVERIFY(rig.port->open(fakePath, 115200));
+    if (writesBeforeFailure != 0) {
+        rig.fake->failWritesAfter(writesBeforeFailure);
+    }
+    rig.fake->queueReply(reply);
+    client.keepReceiving = [](int n) { return n < 12; };
+    int processedAtTxComplete = -1;
+    bool rtsAtTxComplete = true;
+    DataBlock<unsigned char> block = blockOf(sequence(18));
+    client.onTxComplete = [&] {
+        processedAtTxComplete = client.rxProcesses.load();
+        rtsAtTxComplete = rig.fake->rts();
+        // The request's block takes the answer, as the session uses it.
+        block.clear();
+    };
+    SerialPort::FollowingReception then;
+    then.destination = &block;
+    then.bytesPerRead = 1;
+    then.extraTimeoutMs = 30;
+    QVERIFY(rig.port->startTransmit(&block, &client, then));
+    QVERIFY(client.rxDone.waitFor(5000));
+    settle();
+
+    QCOMPARE(client.txCompletes.load(), 1);
+    QCOMPARE(client.rxCompletes.load(), 1);
+    QCOMPARE(processedAtTxComplete, 0);
+    QVERIFY(!rtsAtTxComplete);
+    QCOMPARE(rig.port->error(), error);
+    QCOMPARE(bytesOf(block), received);
+    QCOMPARE(client.rxProcesses.load(), static_cast<int>(received.size()));
+    QCOMPARE(rig.fake->readCalls() > 0, writesBeforeFailure == 0);
+    QCOMPARE(rig.port->timeouts().readTotalTimeoutConstant, writesBeforeFailure == 0 ? 31u : 150u);
+    QVERIFY(!rig.port->isBusy());
+    QVERIFY(!rig.fake->rts());
 }
 
 void TestSerialPort::readTimeoutArithmetic_data() {

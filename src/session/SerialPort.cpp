@@ -57,9 +57,6 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     failed = false;
     opened = true;
     lastOpenFailure = OpenFailure::None;
-    workerProcessor.clear();
-    txJoined = false;
-    rxJoined = false;
     txThread.start(this, &SerialPort::transmitWorker, PlatformThread::timeCriticalPriority);
     rxThread.start(this, &SerialPort::receiveWorker, PlatformThread::timeCriticalPriority);
     // Without its workers the first operation would wait for ever.
@@ -140,10 +137,6 @@ bool SerialPort::startTransmit(DataBlock<unsigned char>* data, ISession* newClie
 }
 
 int SerialPort::transmitWorker() {
-    if (!txJoined) {
-        txJoined = true;
-        workerProcessor.join();
-    }
     txEvent->wait();
     if (!opened) {
         return 0;
@@ -259,10 +252,6 @@ bool SerialPort::beginReceive(DataBlock<unsigned char>* destination, unsigned by
 }
 
 int SerialPort::receiveWorker() {
-    if (!rxJoined) {
-        rxJoined = true;
-        workerProcessor.join();
-    }
     rxEvent->wait();
     if (!opened) {
         finishReceive();

@@ -7,7 +7,6 @@
 #include "ManualResetEvent.h"
 #include "NamedMutex.h"
 #include "OpenFailure.h"
-#include "ProcessorShare.h"
 #include "SimpleThread.h"
 #include "TimerResolutionGuard.h"
 
@@ -134,11 +133,6 @@ private:
     // thread than the client's and must not free what a start uses.
     std::mutex lifecycleMutex;
     TimerResolutionGuard timerResolution;
-    // The two workers never run at once: on one processor, a hand-over
-    // between them stays local. Each worker joins at its first pass.
-    ProcessorShare workerProcessor;
-    bool txJoined = false;
-    bool rxJoined = false;
 };
 
 #endif

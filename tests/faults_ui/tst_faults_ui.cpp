@@ -73,6 +73,17 @@ const qint64 freezeLimitMs = 500;
 // stays well inside the dialog's 150 ms a byte on a loaded machine.
 const QStringList endlessAnswer{"--scenario", "extended=65535,slow=20"};
 
+// Taps Stop and returns how long the window took to answer.
+qint64 stopTakesMs(QWidget* dialog, const char* situation) {
+    QElapsedTimer frozen;
+    frozen.start();
+    {
+        Watchdog watchdog(situation, 60000);
+        QTest::mouseClick(child<QPushButton>(dialog, "stopCyclicSendButton"), Qt::LeftButton);
+    }
+    return frozen.elapsed();
+}
+
 bool errorShown(QWidget* dialog) {
     return !child<QWidget>(dialog, "rxBlockErrorLabel")->isHidden() &&
            child<QWidget>(dialog, "rxBlockOkLabel")->isHidden();
@@ -190,13 +201,7 @@ void TestFaultsUi::stopEndsTheWaitBetweenSteps() {
     dialog.show();
     startCyclicSending(&dialog);
     QTest::qWait(200);
-    QElapsedTimer frozen;
-    frozen.start();
-    {
-        Watchdog watchdog("Stop during the wait between steps", 60000);
-        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
-    }
-    const qint64 ms = frozen.elapsed();
+    const qint64 ms = stopTakesMs(&dialog, "Stop during the wait between steps");
     QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
     QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(&dialog, "sendButton")->isEnabled(), 1000);
     QVERIFY(!child<QPushButton>(&dialog, "stopCyclicSendButton")->isEnabled());
@@ -221,13 +226,7 @@ void TestFaultsUi::stopLetsAnExchangeFinish() {
     QTRY_COMPARE(slave.loggedLines("REQ"), 1);
     QTest::qWait(300);
     QCOMPARE(completed.count(), 0);
-    QElapsedTimer frozen;
-    frozen.start();
-    {
-        Watchdog watchdog("Stop during a slow answer", 60000);
-        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
-    }
-    const qint64 ms = frozen.elapsed();
+    const qint64 ms = stopTakesMs(&dialog, "Stop during a slow answer");
     QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
     QVERIFY(!child<QPushButton>(&dialog, "stopCyclicSendButton")->isEnabled());
     // Not while the answer still comes: Enter starts nothing either.
@@ -261,11 +260,7 @@ void TestFaultsUi::stopEndsAnEndlessExchangeAtThePauseLimit() {
     const int requestsBefore = slave.loggedLines("REQ");
     QElapsedTimer sinceStop;
     sinceStop.start();
-    {
-        Watchdog watchdog("Stop during an endless answer", 60000);
-        QTest::mouseClick(child<QPushButton>(&dialog, "stopCyclicSendButton"), Qt::LeftButton);
-    }
-    const qint64 ms = sinceStop.elapsed();
+    const qint64 ms = stopTakesMs(&dialog, "Stop during an endless answer");
     QVERIFY2(ms < freezeLimitMs, qPrintable(QString::number(ms)));
     QVERIFY(!send->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(send->isEnabled(), 40000);

@@ -55,6 +55,7 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     }
     busy = false;
     failed = false;
+    cutReported = false;
     opened = true;
     lastOpenFailure = OpenFailure::None;
     txThread.start(this, &SerialPort::transmitWorker, PlatformThread::timeCriticalPriority);
@@ -179,7 +180,8 @@ void SerialPort::startFollowingReception() {
         computeReadTimeout(following.bytesPerRead, following.extraTimeoutMs);
         // Not lifecycleMutex: close() holds it while it waits for this thread.
         std::lock_guard<NamedMutex> lock(*txRxMutex);
-        started = beginReceive(following.destination, following.bytesPerRead, client);
+        started = beginReceive(following.destination, following.bytesPerRead, client,
+                               ReceiveOn::ThisThread);
     }
     if (!started) {
         if (errorCode == 0) {
@@ -188,6 +190,11 @@ void SerialPort::startFollowingReception() {
         if (ISession* current = client) {
             current->rxComplete();
         }
+        return;
+    }
+    // This thread reads the answer itself: handing it to the receive thread
+    // would cost a wake-up and a switch on every exchange.
+    while (receiveOnce() == ReadOutcome::More) {
     }
 }
 
@@ -209,7 +216,7 @@ bool SerialPort::startReceive(DataBlock<unsigned char>* destination, unsigned by
         return false;
     }
     std::lock_guard<NamedMutex> lock(*mutex);
-    return beginReceive(destination, bytesPerRead, newClient);
+    return beginReceive(destination, bytesPerRead, newClient, ReceiveOn::ReceiveThread);
 }
 
 void SerialPort::computeReadTimeout(unsigned bytesPerRead, unsigned extraTimeoutMs) {
@@ -231,7 +238,7 @@ void SerialPort::computeReadTimeout(unsigned bytesPerRead, unsigned extraTimeout
 }
 
 bool SerialPort::beginReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
-                              ISession* newClient) {
+                              ISession* newClient, ReceiveOn where) {
     if (!opened || busy || bytesPerRead == 0 || destination == nullptr) {
         return false;
     }
@@ -248,15 +255,21 @@ bool SerialPort::beginReceive(DataBlock<unsigned char>* destination, unsigned by
     busy = true;
     rxChunk.clear();
     rxChunk.resize(bytesPerRead, 0);
-    return rxEvent->set();
+    return where == ReceiveOn::ThisThread || rxEvent->set();
 }
 
 int SerialPort::receiveWorker() {
     rxEvent->wait();
     if (!opened) {
-        finishReceive();
+        if (!cutReported) {
+            finishReceive();
+        }
         return 0;
     }
+    return receiveOnce() == ReadOutcome::Closed ? 0 : 1;
+}
+
+SerialPort::ReadOutcome SerialPort::receiveOnce() {
     const unsigned n = rxChunk.size();
     unsigned got = 0;
     const bool ok = device->read(rxChunk.data(), n, appliedReadTimeoutMs, got);
@@ -264,8 +277,9 @@ int SerialPort::receiveWorker() {
     if (!opened) {
         // close() cut the read short: the reception ends here, reported once.
         errorCode = 2;
+        cutReported = true;
         finishReceive();
-        return 0;
+        return ReadOutcome::Closed;
     }
     bool more = false;
     if (ok && got == n) {
@@ -280,8 +294,9 @@ int SerialPort::receiveWorker() {
     }
     if (!more) {
         finishReceive();
+        return ReadOutcome::Ended;
     }
-    return 1;
+    return ReadOutcome::More;
 }
 
 void SerialPort::finishReceive() {

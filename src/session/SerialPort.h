@@ -43,13 +43,15 @@ public:
     bool open(const std::string& portName, unsigned baudRate);
     // Safe from any thread, also while an operation runs: every wait of the
     // workers returns at once, a running reception calls rxComplete() with
-    // error 2, and a transmission is abandoned without a callback.
+    // error 2 (once), and a running transmission stops at its next byte and
+    // calls txComplete() with error 1.
     void close();
 
     bool startTransmit(DataBlock<unsigned char>* data, ISession* client);
     // A reception that the transmit thread starts itself once a transmission
-    // has ended well, right after txComplete(): the client is spared a
-    // wake-up between the two, and the receive thread is woken at once.
+    // has ended well, right after txComplete(), and carries out itself: the
+    // client is spared a wake-up between the two, and the receive thread is
+    // not woken at all.
     struct FollowingReception {
         DataBlock<unsigned char>* destination = nullptr;
         unsigned bytesPerRead = 1;
@@ -91,9 +93,14 @@ private:
                        const FollowingReception* then);
     // The read time-out of a reception of bytesPerRead bytes per read.
     void computeReadTimeout(unsigned bytesPerRead, unsigned extraTimeoutMs);
+    enum class ReceiveOn { ReceiveThread, ThisThread };
     // The part of startReceive under txRxMutex.
     bool beginReceive(DataBlock<unsigned char>* destination, unsigned bytesPerRead,
-                      ISession* newClient);
+                      ISession* newClient, ReceiveOn where);
+    enum class ReadOutcome { More, Ended, Closed };
+    // One read of a running reception and what the client makes of it;
+    // finishReceive() once the reception has ended.
+    ReadOutcome receiveOnce();
     void startFollowingReception();
     void closeLocked();
     void noteFailure(bool deviceOk);
@@ -120,6 +127,9 @@ private:
     std::atomic<bool> busy{false};
     std::atomic<bool> opened{false};
     std::atomic<bool> failed{false};
+    // close() cut a reception short and it has been reported; the receive
+    // thread, woken by close() too, must not report it again.
+    std::atomic<bool> cutReported{false};
     std::atomic<OpenFailure> lastOpenFailure{OpenFailure::None};
     std::atomic<int> errorCode{0};
     std::atomic<int> parity{0};

@@ -12,21 +12,29 @@
 // the last byte; "beyond the tail" is what the exchange costs on top of it.
 // The RTS tail is timed at the device: from the return of the drain (the
 // last byte has left) to the call that drops RTS.
+//
+// A second floor does the work that the port must do, and nothing else, on
+// one thread: the purge before the request, one write per byte, the drain,
+// the 2 ms tail as one absolute sleep, one read per byte of the answer. What
+// the master spends above it is the price of its threads and hand-overs.
 
 #include "PortNames.h"
 #include "PosixSerialDevice.h"
 #include "Velk21Session.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -299,13 +307,43 @@ public:
         }
         return true;
     }
+    bool exchangeByteByByte(const std::vector<unsigned char>& bytes) {
+        if (tcflush(fd, TCIOFLUSH) != 0) {
+            return false;
+        }
+        for (const unsigned char byte : bytes) {
+            if (write(fd, &byte, 1) != 1) {
+                return false;
+            }
+        }
+        int queued = 0;
+        while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            usleep(100);
+        }
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += long(rtsTailMs * 1e6);
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000L;
+        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+        unsigned char answer[answerSize];
+        for (unsigned got = 0; got < answerSize; ++got) {
+            if (::read(fd, answer + got, 1) != 1) {
+                return false;
+            }
+        }
+        return true;
+    }
 
 private:
     int fd = -1;
 };
 
 bool floorRound(const std::string& path, const std::vector<std::vector<unsigned char>>& requests,
-                int first, int count, pid_t sim, Figures& figures) {
+                int first, int count, pid_t sim, Figures& figures, bool byteByByte) {
     RawLine line;
     if (!line.open(path)) {
         return false;
@@ -313,7 +351,9 @@ bool floorRound(const std::string& path, const std::vector<std::vector<unsigned 
     const Sample before(sim);
     for (int i = first; i < first + count; ++i) {
         const Clock::time_point start = Clock::now();
-        figures.failures += line.exchange(requests[size_t(i) % requests.size()]) ? 0 : 1;
+        const std::vector<unsigned char>& bytes = requests[size_t(i) % requests.size()];
+        const bool ok = byteByByte ? line.exchangeByteByByte(bytes) : line.exchange(bytes);
+        figures.failures += ok ? 0 : 1;
         figures.ms.push_back(msSince(start));
     }
     before.addTo(figures, sim);
@@ -391,22 +431,26 @@ int main(int argc, char** argv) {
 
         // Warm-up of both, not counted.
         Figures floor;
+        Figures bytewise;
         Figures ours;
         std::vector<double> tails;
         tails.reserve(size_t(exchanges) + 100);
-        if (!floorRound(path, requests, 0, 50, sim.pid, floor) ||
+        if (!floorRound(path, requests, 0, 50, sim.pid, floor, false) ||
+            !floorRound(path, requests, 0, 50, sim.pid, bytewise, true) ||
             !sessionRound(0, 50, sim.pid, ours, tails)) {
             std::fprintf(stderr, "the pseudo-terminal did not open\n");
             return 1;
         }
         floor = Figures();
+        bytewise = Figures();
         ours = Figures();
         tails.clear();
 
         for (int r = 0; r < rounds; ++r) {
             const int first = exchanges * r / rounds;
             const int count = exchanges * (r + 1) / rounds - first;
-            if (!floorRound(path, requests, first, count, sim.pid, floor) ||
+            if (!floorRound(path, requests, first, count, sim.pid, floor, false) ||
+                !floorRound(path, requests, first, count, sim.pid, bytewise, true) ||
                 !sessionRound(first, count, sim.pid, ours, tails)) {
                 std::fprintf(stderr, "the pseudo-terminal did not open\n");
                 return 1;
@@ -421,8 +465,12 @@ int main(int argc, char** argv) {
         const double simCpu = ours.simCpu / ours.count * 1e6;
         const double floorCpu = floor.cpu / floor.count * 1e6;
         const double floorSimCpu = floor.simCpu / floor.count * 1e6;
-        std::printf("exchanges: %d at %u baud, echo, in %d rounds; %d failed, floor %d failed\n",
-                    ours.count, baudRate, rounds, ours.failures, floor.failures);
+        const double bytewiseCpu = bytewise.cpu / bytewise.count * 1e6;
+        const double bytewiseSimCpu = bytewise.simCpu / bytewise.count * 1e6;
+        const double bytewiseMedian = percentile(bytewise.ms, 0.5);
+        std::printf("exchanges: %d at %u baud, echo, in %d rounds; %d failed, floors %d and %d "
+                    "failed\n",
+                    ours.count, baudRate, rounds, ours.failures, floor.failures, bytewise.failures);
         std::printf("exchange time: median %.3f ms, p99 %.3f ms, max %.3f ms\n", median, p99,
                     *std::max_element(ours.ms.begin(), ours.ms.end()));
         std::printf("beyond the %.0f ms RTS tail: median %.3f ms (goal <= 0.2), p99 %.3f ms "
@@ -452,6 +500,15 @@ int main(int argc, char** argv) {
                     ratio(cpu, floorCpu), ratio(simCpu, floorSimCpu),
                     ratio(median - rtsTailMs, floorMedian), ratio(p99 - rtsTailMs, floorP99));
 
+        std::printf("floor, byte by byte on one thread: beyond the tail median %.3f ms, p99 "
+                    "%.3f ms; CPU master %.1f us, simulator %.1f us; wake-ups master %.2f\n",
+                    bytewiseMedian - rtsTailMs, percentile(bytewise.ms, 0.99) - rtsTailMs,
+                    bytewiseCpu, bytewiseSimCpu, double(bytewise.sleeps) / bytewise.count);
+        std::printf("ratio to the byte-by-byte floor: master CPU %.2fx, simulator CPU %.2fx, "
+                    "beyond the tail median %.2fx; master CPU above it %.1f us\n",
+                    ratio(cpu, bytewiseCpu), ratio(simCpu, bytewiseSimCpu),
+                    ratio(median - rtsTailMs, bytewiseMedian - rtsTailMs), cpu - bytewiseCpu);
+
         if (idleSeconds > 0) {
             Velk21Session session("COM" + std::to_string(com), baudRate);
             const double idleBefore = cpuSeconds();
@@ -463,7 +520,7 @@ int main(int argc, char** argv) {
                         "<= 0.1), simulator %.4f %%\n",
                         idleSeconds, idle / idleSeconds * 100, simIdle / idleSeconds * 100);
         }
-        status = ours.failures == 0 && floor.failures == 0 ? 0 : 1;
+        status = ours.failures == 0 && floor.failures == 0 && bytewise.failures == 0 ? 0 : 1;
     }
     const std::string link = std::string(folder) + "/ORBEK/ports/COM" + std::to_string(com);
     unlink(link.c_str());

@@ -1,6 +1,8 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads
 # flavour, which std::thread and std::mutex need):
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# scripts/build-qt-windows.sh builds Qt with a copy of this file; Qt's own
+# toolchain file then loads that copy.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -23,6 +25,3 @@ find_program(VELK_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_
 if(VELK_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VELK_WINE})
 endif()
-
-# No Qt for this target here: the Qt-free layers, the tools and the plain tests.
-set(VELK_WITH_QT OFF CACHE BOOL "" FORCE)

@@ -10,16 +10,18 @@ packages=(
   libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
 )
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,
-# the Windows build the MinGW-w64 cross compiler and Wine for its tests, the
+# the Windows build the MinGW-w64 cross compiler and Wine for its tests (and
+# dpkg-source to unpack Debian's Qt source for it), the
 # artwork program Qt SVG, the Debian package help2man, lintian, appstream.
 for extra in "$@"; do
   case "$extra" in
     --screenshots) packages+=(xvfb xauth) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
     --windows) packages+=(g++-mingw-w64-x86-64-posix wine64) ;;
+    --qt-source) packages+=(dpkg-dev) ;;
     --artwork) packages+=(qt6-svg-dev) ;;
     --package) packages+=(help2man lintian appstream dpkg-dev file) ;;
-    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --artwork, --package)" >&2; exit 64 ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --artwork, --package)" >&2; exit 64 ;;
   esac
 done
 

@@ -1,5 +1,15 @@
 # Build options shared by every target.
-option(VELK_WITH_QT "Build the Qt layers, the dialog and the Qt tests" ON)
+# A Windows cross build has Qt only through Qt's own toolchain file (a Qt built
+# by scripts/build-qt-windows.sh); with the plain MinGW toolchain it builds the
+# Qt-free layers, the tools and the plain tests.
+set(velk_qt_default ON)
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  find_package(Qt6 QUIET COMPONENTS Core)
+  if(NOT Qt6_FOUND)
+    set(velk_qt_default OFF)
+  endif()
+endif()
+option(VELK_WITH_QT "Build the Qt layers, the dialog and the Qt tests" ${velk_qt_default})
 option(VELK_BUILD_TESTS "Build the tests" ON)
 option(VELK_BUILD_BENCH "Build the benchmarks" ON)
 option(VELK_BUILD_FUZZ "Build the libFuzzer targets (needs clang)" OFF)

@@ -590,7 +590,7 @@ bool substitutePlanVariables(const std::string& text,
 }
 
 bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
-               std::string& error) {
+               std::string& error, const PlanStop&) {
     LineMap lines;
     json doc;
     if (yaml) {
@@ -632,7 +632,7 @@ bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan
     return true;
 }
 
-bool loadPlan(const std::string& path, Plan& plan, std::string& error) {
+bool loadPlan(const std::string& path, Plan& plan, std::string& error, const PlanStop&) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot read the plan";

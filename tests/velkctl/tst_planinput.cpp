@@ -3,6 +3,7 @@
 // by a limit on the address space of a forked child, which loads the plan.
 
 #include "Plan.h"
+#include "VelkctlChild.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -116,6 +117,8 @@ private slots:
     void memoryIsASmallMultiple();
     void stopWhileLoading_data();
     void stopWhileLoading();
+    void signalWhileLoading_data();
+    void signalWhileLoading();
 
 private:
     QTemporaryDir dir;
@@ -288,6 +291,46 @@ void TestPlanInput::stopWhileLoading() {
     asked = 0;
     QVERIFY2(loadPlan(file.toStdString(), plan, error, [&] { return ++asked < 0; }), error.c_str());
     QVERIFY2(asked > 10, qPrintable(QString::number(asked)));
+}
+
+void TestPlanInput::signalWhileLoading_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("SIGINT") << SIGINT << 130;
+    QTest::newRow("SIGTERM") << SIGTERM << 143;
+}
+
+// velkctl run on the largest plan there may be: a signal while it loads ends
+// it as a shell reports a signal, before it would complain of no port.
+void TestPlanInput::signalWhileLoading() {
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    if (!planYamlSupported()) {
+        QTest::qSkip("built without YAML", __FILE__, __LINE__);
+        return;
+    }
+    const std::string plan = path("largest.yaml");
+    if (!QFile::exists(QString::fromStdString(plan))) {
+        QVERIFY(
+            writeFile(plan, repeated("steps:\n", "  - request: {address: \"5\", code: \"10\"}\n",
+                                     "", "", maxPlanBytes - 64)));
+    }
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"), {"run", QString::fromStdString(plan)});
+    QVERIFY(p.waitForStarted());
+    // Past start-up (the signals are taken from then on), long before the
+    // plan is read: loading it takes about a second on an idle machine.
+    QTest::qWait(200);
+    if (p.state() != QProcess::Running) {
+        QTest::qSkip("the plan loaded before the signal came", __FILE__, __LINE__);
+        return;
+    }
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), exitCode);
+    QVERIFY2(err.endsWith("largest.yaml: stopped while loading\n"), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestPlanInput)

@@ -276,6 +276,11 @@ void TestPlan::refusedText_data() {
     QTest::newRow("yaml: a field name that is not text")
         << QByteArray("? [a, b]\n: 1\nsteps:\n  - request: {address: \"5\"}\n") << true << 1
         << "field name";
+    // At the end of a text without a last line break, the error is on the last line.
+    QTest::newRow("yaml: syntax at the end") << QByteArray("port: COM1\nsteps: [1, 2") << true << 2
+                                             << "did not find expected ',' or ']'";
+    QTest::newRow("yaml: lines end in CR") << QByteArray("port: COM1\rsteps: [1, 2") << true << 2
+                                           << "did not find expected ',' or ']'";
     QTest::newRow("yaml: syntax") << QByteArray("port: COM1\nsteps: [1, 2\n") << true << 3
                                   << "did not find expected ',' or ']'";
 }

@@ -467,7 +467,36 @@ private:
         const int line = parser.error == YAML_READER_ERROR
                              ? lineAt(text, std::min(parser.problem_offset, text.size()))
                              : int(parser.problem_mark.line) + 1;
-        throw Failure{line, reason};
+        throw Failure{std::min(line, lastLine()), reason};
+    }
+
+    // LibYAML ends the last line of a text that does not end one, so an
+    // error at the end can name the line after it. Its line breaks: LF, CR,
+    // CR LF, and NEL, LS and PS in UTF-8.
+    int lastLine() const {
+        int line = 1;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            switch (static_cast<unsigned char>(text[i])) {
+            case '\r':
+                line += i + 1 < text.size() && text[i + 1] == '\n' ? 0 : 1;
+                break;
+            case '\n':
+                ++line;
+                break;
+            case 0xC2:
+                line += text.compare(i + 1, 1, "\x85") == 0 ? 1 : 0;
+                break;
+            case 0xE2:
+                line += text.compare(i + 1, 2, "\x80\xA8") == 0 ||
+                                text.compare(i + 1, 2, "\x80\xA9") == 0
+                            ? 1
+                            : 0;
+                break;
+            default:
+                break;
+            }
+        }
+        return line;
     }
 
     static constexpr std::size_t maxAnchors = 10000;

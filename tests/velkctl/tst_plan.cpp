@@ -228,6 +228,14 @@ void TestPlan::refusedText_data() {
     QTest::newRow("yaml: option on its own line")
         << QByteArray("steps:\n  - request:\n      address: \"5\"\n      code: \"100\"\n") << true
         << 4 << "request: invalid code '100'";
+    // What the plan says is shown on one line, its control characters escaped.
+    QTest::newRow("json: a line break in a field name")
+        << QByteArray(
+               "{\"steps\": [{\"request\": {\"address\": \"5\",\n\"co\\nde\\u0001\": \"1\"}}]}")
+        << false << 2 << "unknown field 'co\\nde\\x01' in request";
+    QTest::newRow("yaml: line breaks in a field name")
+        << QByteArray("steps: [{request: {address: \"5\", \"co\\nde\\x01\": 1}}]\n") << true << 1
+        << "unknown field 'co\\nde\\x01' in request";
     QTest::newRow("json: number out of range")
         << QByteArray("{\"steps\": [{\"request\": {\"address\": \"5\"}}],\n\"timeout\": 1e400}")
         << false << 2 << "number overflow";

@@ -447,14 +447,7 @@ bool readPlan(std::string&& text, const std::string& name, bool yaml, Plan& plan
     return true;
 }
 
-} // namespace
-
-bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
-               std::string& error, const PlanStop& stop) {
-    return readPlan(std::string(text), name, yaml, plan, error, stop);
-}
-
-bool loadPlan(const std::string& path, Plan& plan, std::string& error, const PlanStop& stop) {
+bool readPlanFile(const std::string& path, Plan& plan, std::string& error, const PlanStop& stop) {
     std::uint64_t size = 0;
     std::string reason;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openRegularFile(path, size, reason),
@@ -488,4 +481,38 @@ bool loadPlan(const std::string& path, Plan& plan, std::string& error, const Pla
     }
     return readPlan(std::move(text), path, endsWith(path, ".yaml") || endsWith(path, ".yml"), plan,
                     error, stop);
+}
+
+// The message on one line: control characters that a plan's texts may hold
+// (a field name with a line break in it) are shown escaped.
+bool oneLine(bool ok, std::string& error) {
+    if (ok) {
+        return true;
+    }
+    std::string out;
+    for (char c : error) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : (c == '\r' ? "\\r" : "\\t");
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        }
+    }
+    error = out;
+    return false;
+}
+
+} // namespace
+
+bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
+               std::string& error, const PlanStop& stop) {
+    return oneLine(readPlan(std::string(text), name, yaml, plan, error, stop), error);
+}
+
+bool loadPlan(const std::string& path, Plan& plan, std::string& error, const PlanStop& stop) {
+    return oneLine(readPlanFile(path, plan, error, stop), error);
 }

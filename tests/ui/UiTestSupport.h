@@ -22,10 +22,13 @@
 #include "SimChild.h"
 #endif
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QSettings>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <memory>
 #include <vector>
@@ -199,6 +202,23 @@ inline bool enterThroughKeyboard(QLineEditEmbedded* f, const QString& text) {
     QTest::mouseClick(&keyboard->enterButton, Qt::LeftButton);
     return typed && !keyboard->isVisible();
 }
+
+// What a dialog shows, read by the names of its widgets: a test case derives
+// from it (after QObject) and keeps its dialog in `dialog`.
+class DialogReader {
+protected:
+    std::unique_ptr<VelkTestUi> dialog;
+
+    QWidget* d() { return dialog.get(); }
+    QString text(const char* name) { return field(d(), name)->text(); }
+    bool box(const char* name) { return widget<QCheckBox>(d(), name)->isChecked(); }
+    QStringList log() {
+        return widget<QTextBrowser>(d(), "textBrowser")->toPlainText().split('\n');
+    }
+    QString errorText() { return widget<QLabel>(d(), "sessionErrorText")->text(); }
+    bool okShown() { return !widget<QWidget>(d(), "rxBlockOkLabel")->isHidden(); }
+    bool errorShown() { return !widget<QWidget>(d(), "rxBlockErrorLabel")->isHidden(); }
+};
 
 inline QStringList fieldTexts(QWidget* dialog, const std::vector<const char*>& names) {
     QStringList texts;

@@ -51,22 +51,12 @@ Bytes answerBytes(Velk21DataBlockKernel data, const Bytes& extended) {
 
 } // namespace
 
-class TestUiAnswer : public QObject {
+class TestUiAnswer : public QObject, protected DialogReader {
     Q_OBJECT
 
 private:
+    // Outlives nothing: cleanup() ends the dialog before its session.
     std::unique_ptr<SessionRig> rig;
-    std::unique_ptr<VelkTestUi> dialog;
-
-    QWidget* d() { return dialog.get(); }
-    QString text(const char* name) { return field(d(), name)->text(); }
-    bool box(const char* name) { return widget<QCheckBox>(d(), name)->isChecked(); }
-    QStringList log() {
-        return widget<QTextBrowser>(d(), "textBrowser")->toPlainText().split('\n');
-    }
-    QString errorText() { return widget<QLabel>(d(), "sessionErrorText")->text(); }
-    bool okShown() { return !widget<QWidget>(d(), "rxBlockOkLabel")->isHidden(); }
-    bool errorShown() { return !widget<QWidget>(d(), "rxBlockErrorLabel")->isHidden(); }
 
     // One release of the send button, and the wait until its exchange is
     // over and shown (the button is enabled again then).

@@ -184,7 +184,7 @@ void TestPlan::examplePlan() {
 void TestPlan::yamlPlan() {
     if (!planYamlSupported()) {
         // QSKIP without its optional arguments, which clang's -Wpedantic flags.
-        QTest::qSkip("built without yaml-cpp", __FILE__, __LINE__);
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);
         return;
     }
     const std::string text = "port: COM3\n"
@@ -299,7 +299,7 @@ void TestPlan::refusedText() {
     QFETCH(int, line);
     QFETCH(QString, reason);
     if (yaml && !planYamlSupported()) {
-        QTest::qSkip("built without yaml-cpp", __FILE__, __LINE__);
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);
         return;
     }
     Plan plan;
@@ -351,7 +351,7 @@ void TestPlan::numbersKeepTheirDecimals() {
     QFETCH(QString, value);
     QFETCH(QString, equals);
     if (yaml && !planYamlSupported()) {
-        QTest::qSkip("built without yaml-cpp", __FILE__, __LINE__);
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);
         return;
     }
     Plan plan;
@@ -369,7 +369,7 @@ void TestPlan::numbersKeepTheirDecimals() {
 
 void TestPlan::yamlAliases() {
     if (!planYamlSupported()) {
-        QTest::qSkip("built without yaml-cpp", __FILE__, __LINE__);
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);
         return;
     }
     // An anchored request used again: each use reads as a copy, with the

@@ -526,7 +526,7 @@ bool PlanDocument::parse(const std::string& text, bool yaml, const std::function
 #ifdef VELK_HAVE_YAML
             YamlReader(text, builder).read();
 #else
-            throw Failure{0, "this velkctl reads JSON plans only (built without yaml-cpp)"};
+            throw Failure{0, "this velkctl reads JSON plans only (built without LibYAML)"};
 #endif
         } else {
             LineCount count;

@@ -4,6 +4,7 @@
 //
 // The layouts follow the comments at the top of each fuzzer's source.
 
+#include "AliasBomb.h"
 #include "CrcBit7Wrapper.h"
 #include "DataBlock.h"
 #include "Velk21AddressBlockPacketPackager.h"
@@ -254,16 +255,7 @@ steps:
     expect: {data: "${stored}", max_ms: 50}
     repeat: 2
 )") && ok;
-    std::string bomb = "a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
-    for (int i = 1; i <= 9; ++i) {
-        const std::string previous = "*a" + std::to_string(i - 1);
-        bomb += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [" + previous;
-        for (int j = 1; j < 10; ++j) {
-            bomb += ", " + previous;
-        }
-        bomb += "]\n";
-    }
-    ok = writeText(yaml, "alias-bomb", bomb + "steps: [{request: {address: \"5\"}}]\n") && ok;
+    ok = writeText(yaml, "alias-bomb", yamlAliasBomb()) && ok;
     ok = writeText(yaml, "alias-loop", "comment: &a [1, *a]\nsteps: []\n") && ok;
     ok = writeText(yaml, "deep-flow", "comment: " + std::string(64, '[') + "\n") && ok;
     ok = writeText(

@@ -2,6 +2,7 @@
 // would exhaust the machine, and a stop while a plan loads. Memory is bounded
 // by a limit on the address space of a forked child, which loads the plan.
 
+#include "AliasBomb.h"
 #include "Plan.h"
 #include "VelkctlChild.h"
 
@@ -205,20 +206,7 @@ void TestPlanInput::memoryIsASmallMultiple_data() {
          repeated("comment:\n  - [", "0", ",", "]\nsteps: [{request: {address: \"5\"}}]\n", size),
          ""},
         {"nested.yaml", repeated("[[", "0", ",", "]]", size), "the plan must be an object"},
-        {"aliases.yaml",
-         [] {
-             std::string text = "a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
-             for (int i = 1; i <= 9; ++i) {
-                 const std::string prev = "*a" + std::to_string(i - 1);
-                 text += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [" + prev;
-                 for (int j = 1; j < 10; ++j) {
-                     text += ", " + prev;
-                 }
-                 text += "]\n";
-             }
-             return text + "steps: [{request: {address: \"5\"}}]\n";
-         }(),
-         "aliases"},
+        {"aliases.yaml", yamlAliasBomb(), "aliases"},
     };
     for (const Shape& s : shapes) {
         if (!planYamlSupported() && QString(s.name).endsWith(".yaml")) {
@@ -306,7 +294,7 @@ void TestPlanInput::signalWhileLoading() {
     QFETCH(int, signal);
     QFETCH(int, exitCode);
     if (!planYamlSupported()) {
-        QTest::qSkip("built without YAML", __FILE__, __LINE__);
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);
         return;
     }
     const std::string plan = path("largest.yaml");

@@ -41,6 +41,7 @@ private slots:
     void monitorUsageError();
     void runExamplePlan();
     void runFailingPlan();
+    void reportKeptUntilThePlanRuns();
     void invalidPlanSendsNothing_data();
     void invalidPlanSendsNothing();
 };
@@ -439,6 +440,32 @@ void TestVelkctlCommands::runFailingPlan() {
     QVERIFY2(xml.contains("name=\"2 expect 8 &lt;wrong&gt;\"") &&
                  xml.contains("<failure message=\"value: expected 8 +/- 0"),
              qPrintable(xml));
+}
+
+// A run that cannot start leaves the report of the last run as it was.
+void TestVelkctlCommands::reportKeptUntilThePlanRuns() {
+    QTemporaryDir dir;
+    const QString report = dir.filePath("report.xml");
+    writeFile(report, "<last run/>");
+    const Run run = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json", "--port",
+                             "COM250", "--junit", report});
+    QCOMPARE(run.exitCode, 74);
+    QVERIFY2(run.err.startsWith("velkctl: cannot open port COM250"), qPrintable(run.err));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("<last run/>"));
+    // Nor is one made where there was none, and a report that cannot be
+    // written is said before anything is sent.
+    QVERIFY(!QFile::exists(dir.filePath("none.xml")));
+    const Run none = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json", "--port",
+                              "COM250", "--junit", dir.filePath("none.xml")});
+    QCOMPARE(none.exitCode, 74);
+    QVERIFY(!QFile::exists(dir.filePath("none.xml")));
+    const Run unwritable = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json",
+                                    "--port", "COM250", "--junit", dir.path()});
+    QCOMPARE(unwritable.exitCode, 74);
+    QVERIFY2(unwritable.err.startsWith("velkctl: cannot write " + dir.path()),
+             qPrintable(unwritable.err));
 }
 
 void TestVelkctlCommands::invalidPlanSendsNothing_data() {

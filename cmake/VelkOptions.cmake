@@ -48,22 +48,3 @@ function(velk_add_subdirectories dir)
     endif()
   endforeach()
 endfunction()
-
-# A header-only library of the build machine: its CMake package, or in a cross
-# build (which has no such package) its headers alone, without the rest of the
-# machine's /usr/include, as an imported target of the same name.
-#   velk_header_library(nlohmann_json nlohmann_json::nlohmann_json 3.9 nlohmann)
-macro(velk_header_library package target version folder)
-  if(NOT TARGET ${target})
-    find_package(${package} ${version} QUIET CONFIG)
-    if(NOT ${package}_FOUND AND CMAKE_CROSSCOMPILING AND EXISTS /usr/include/${folder})
-      set(_velk_include ${CMAKE_BINARY_DIR}/header-libraries/${package})
-      file(MAKE_DIRECTORY ${_velk_include})
-      file(CREATE_LINK /usr/include/${folder} ${_velk_include}/${folder} SYMBOLIC)
-      add_library(${target} INTERFACE IMPORTED GLOBAL)
-      set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${_velk_include})
-    elseif(NOT ${package}_FOUND)
-      find_package(${package} ${version} REQUIRED CONFIG)
-    endif()
-  endif()
-endmacro()

@@ -1,9 +1,8 @@
 #include "CommandLine.h"
 
-#include "ExchangeOutput.h"
+#include "CommandLineKit.h"
+#include "ToolText.h"
 #include "UserValue.h"
-
-#include <CLI/CLI.hpp>
 
 #include <cctype>
 #include <climits>
@@ -14,41 +13,14 @@
 
 namespace {
 
-// A refused argument: "expected ..." without the option's name.
-using Convert = std::function<bool(const std::string& value, std::string& why)>;
+using cli::Convert;
+using cli::decimal;
+using cli::flag;
+using cli::text;
+using cli::valued;
 
 std::string shownText(const std::string& text) {
     return "'" + printableText(text) + "'";
-}
-
-bool parseNumber(const std::string& text, unsigned base, unsigned max, unsigned& out) {
-    if (text.empty()) {
-        return false;
-    }
-    unsigned long long n = 0;
-    for (unsigned char c : text) {
-        if (base == 16 ? !std::isxdigit(c) : !std::isdigit(c)) {
-            return false;
-        }
-        n = n * base + (std::isdigit(c) ? unsigned(c - '0') : unsigned(std::toupper(c) - 'A' + 10));
-        if (n > max) {
-            return false;
-        }
-    }
-    out = unsigned(n);
-    return true;
-}
-
-Convert decimal(unsigned& target, unsigned min, unsigned max) {
-    return [&target, min, max](const std::string& v, std::string& why) {
-        unsigned n = 0;
-        if (!parseDecimalNumber(v, max, n) || n < min) {
-            why = "expected a decimal number " + std::to_string(min) + ".." + std::to_string(max);
-            return false;
-        }
-        target = n;
-        return true;
-    };
 }
 
 bool hexNumber(const std::string& v, unsigned min, unsigned max, unsigned& target,
@@ -215,49 +187,6 @@ const RequestOptionDefinition* requestOption(const std::string& name) {
     return nullptr;
 }
 
-// CLI11 reports a refused argument through this exception, with our message.
-struct Refused : CLI::ParseError {
-    explicit Refused(const std::string& message) : CLI::ParseError("Refused", message, 64) {}
-};
-
-std::string longName(const std::string& names) {
-    const std::string::size_type dashes = names.find("--");
-    return names.substr(dashes, names.find(',', dashes) - dashes);
-}
-
-// An option with an argument: converted as it is parsed, in command-line
-// order (a later one wins), and refused with a message naming it.
-CLI::Option* valued(CLI::App& app, const std::string& names, const char* argument,
-                    const std::string& group, const std::string& help, const Convert& convert) {
-    const std::string name = longName(names);
-    CLI::Option* option = app.add_option_function<std::string>(
-        names,
-        [name, convert](const std::string& v) {
-            std::string why;
-            if (!convert(v, why)) {
-                throw Refused("invalid " + name + " " + shownText(v) + ": " + why);
-            }
-        },
-        help);
-    option->type_name(argument)->group(group)->trigger_on_parse();
-    return option;
-}
-
-CLI::Option* flag(CLI::App& app, const std::string& names, const std::string& group,
-                  const std::string& help, const std::function<void()>& set) {
-    CLI::Option* option = app.add_flag_callback(names, set, help);
-    option->group(group)->trigger_on_parse();
-    return option;
-}
-
-Convert text(std::string& target, const char* what) {
-    return [&target, what](const std::string& v, std::string& why) {
-        target = v;
-        why = std::string("empty ") + what;
-        return !v.empty();
-    };
-}
-
 void addRequestOption(CLI::App& app, RequestOptions& target, const RequestOptionDefinition& d,
                       const std::string& group, const std::string& help) {
     std::string names = "--" + std::string(d.name);
@@ -334,8 +263,7 @@ struct Parser {
     bool fromGiven = false;
 
     explicit Parser(Invocation& in) : in(in) {
-        app.option_defaults()->disable_flag_override();
-        app.allow_extras();
+        cli::prepare(app);
         defineSingle(app, in.single);
         scan = app.add_subcommand("scan", "ask every address of a range, list the slaves that "
                                           "answer");
@@ -344,7 +272,7 @@ struct Parser {
         run = app.add_subcommand("run", "run a test plan (JSON or YAML) with checks on every "
                                         "answer; JUnit report");
         for (CLI::App* sub : {scan, monitor, run}) {
-            sub->allow_extras();
+            cli::prepare(*sub);
         }
         defineScan(*scan, in.scan);
         defineMonitor(*monitor, in.monitor);
@@ -352,7 +280,7 @@ struct Parser {
     }
 
     static void help(CLI::App& app, const std::string& group) {
-        app.set_help_flag("-h,--help", "show this help and exit")->group(group);
+        flag(app, "-h,--help", group, "show this help and exit", [] { throw CLI::CallForHelp(); });
     }
 
     void defineSingle(CLI::App& a, CommandLine& o) {
@@ -588,25 +516,6 @@ plan (FILE:LINE: reason), 74 the port or the report cannot be opened, 130 or
 143 stopped by SIGINT or SIGTERM.
 )";
 
-// One option as the help shows it: names and argument in a column of 27.
-std::string optionHelp(const CLI::Option& o) {
-    std::string names = "  ";
-    names += o.get_snames().empty() ? "    " : "-" + o.get_snames().front() + ", ";
-    names += "--" + o.get_lnames().front();
-    if (!o.get_type_name().empty() && o.get_expected_max() != 0) {
-        names += " " + o.get_type_name();
-    }
-    std::string text = names.size() <= 26 ? names + std::string(27 - names.size(), ' ')
-                                          : names + "\n" + std::string(27, ' ');
-    for (const char c : o.get_description()) {
-        text += c;
-        if (c == '\n') {
-            text += std::string(27, ' ');
-        }
-    }
-    return text + "\n";
-}
-
 std::string appHelp(const CLI::App& app, const std::string& intro, const std::string& notes,
                     const std::string& footer) {
     std::string text = intro;
@@ -614,19 +523,7 @@ std::string appHelp(const CLI::App& app, const std::string& intro, const std::st
         text += "  " + sub->get_name() + std::string(10 - sub->get_name().size(), ' ') +
                 sub->get_description() + "\n";
     }
-    text += notes;
-    for (const std::string& group : app.get_groups()) {
-        if (group.empty()) {
-            continue; // the positional PLAN
-        }
-        text += group == "Options" ? "\n" : "\n" + group + ":\n";
-        for (const CLI::Option* o : app.get_options()) {
-            if (o->get_group() == group) {
-                text += optionHelp(*o);
-            }
-        }
-    }
-    return text + footer;
+    return text + notes + cli::optionsHelp(app) + footer;
 }
 
 // A unique prefix of a long option stands for it, as with getopt. Not for
@@ -661,14 +558,6 @@ std::vector<std::string> expandAbbreviations(const CLI::App& app,
                        found->get_expected_max() != 0 && eq == std::string::npos;
     }
     return arguments;
-}
-
-std::string mismatchText(const std::string& what) {
-    std::string name = what.substr(0, what.find_first_of(": "));
-    name = name.compare(0, 1, "-") == 0 ? name : "--" + name;
-    return "option " + name +
-           (what.find("flag override") != std::string::npos ? " takes no argument"
-                                                            : " requires an argument");
 }
 
 bool checkSingle(CommandLine& o, bool cycleGiven, std::string& error) {
@@ -742,31 +631,21 @@ ParseResult parseVelkctl(int argc, char* argv[], Invocation& out, std::string& e
     if (command != &parser.app) {
         arguments.insert(arguments.begin(), first);
     }
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
-    try {
-        parser.app.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
+    switch (cli::parse(parser.app, *command, arguments, error)) {
+    case cli::Outcome::Help:
         return ParseResult::Help;
-    } catch (const CLI::CallForVersion&) {
+    case cli::Outcome::Version:
         return ParseResult::Version;
-    } catch (const CLI::ArgumentMismatch& e) {
-        error = mismatchText(e.what());
+    case cli::Outcome::UsageError:
         return ParseResult::UsageError;
-    } catch (const CLI::ParseError& e) {
-        error = e.what();
-        return ParseResult::UsageError;
+    case cli::Outcome::Run:
+        break;
     }
-    std::vector<std::string> extra = command->remaining();
     for (const auto& [app, which] : commands) {
         if (app != command && app->parsed()) {
-            extra.insert(extra.begin(), app->get_name()); // a command only comes first
+            error = "unexpected argument " + shownText(app->get_name()); // a command comes first
+            return ParseResult::UsageError;
         }
-    }
-    if (!extra.empty()) {
-        error = (extra[0].size() > 1 && extra[0][0] == '-' ? "unknown or ambiguous option "
-                                                           : "unexpected argument ") +
-                shownText(extra[0]);
-        return ParseResult::UsageError;
     }
     const int index = static_cast<int>(out.command);
     Output* outputs[] = {&out.single.output, &out.scan.output, &out.monitor.output,
@@ -879,45 +758,4 @@ ExchangeRequest exchangeRequest(const RequestOptions& r, unsigned byteTimeoutMs,
     request.byteTimeoutMs = byteTimeoutMs;
     request.maxRestarts = maxRestarts;
     return request;
-}
-
-bool parseHexNumber(const std::string& text, unsigned max, unsigned& out) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        return parseNumber(text.substr(2), 16, max, out);
-    }
-    return parseNumber(text, 16, max, out);
-}
-
-bool parseDecimalNumber(const std::string& text, unsigned max, unsigned& out) {
-    return parseNumber(text, 10, max, out);
-}
-
-bool parseHexList(const std::string& text, unsigned max, std::vector<unsigned char>& out) {
-    // Items are separated by commas; blanks separate items too. An empty item
-    // (",,", a comma at either end, nothing at all) is an error.
-    std::vector<unsigned char> bytes;
-    std::string::size_type start = 0;
-    while (true) {
-        const std::string::size_type comma = text.find(',', start);
-        std::istringstream tokens(text.substr(start, comma - start));
-        std::string token;
-        bool any = false;
-        unsigned value = 0;
-        while (tokens >> token) {
-            if (!parseHexNumber(token, max, value)) {
-                return false;
-            }
-            bytes.push_back(static_cast<unsigned char>(value));
-            any = true;
-        }
-        if (!any) {
-            return false;
-        }
-        if (comma == std::string::npos) {
-            break;
-        }
-        start = comma + 1;
-    }
-    out = bytes;
-    return true;
 }

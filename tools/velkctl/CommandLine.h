@@ -2,6 +2,7 @@
 #define VELK_VELKCTL_COMMANDLINE_H
 
 #include "ExchangeResult.h"
+#include "ToolText.h"
 
 #include <string>
 #include <vector>
@@ -124,12 +125,5 @@ ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::stri
 
 // The help of a command, made from the same definitions.
 std::string velkctlHelp(Command command);
-
-// "1F", "0x1F" or "0X1f": a hexadecimal number up to max. No sign, no blanks.
-bool parseHexNumber(const std::string& text, unsigned max, unsigned& out);
-// Decimal digits only, up to max.
-bool parseDecimalNumber(const std::string& text, unsigned max, unsigned& out);
-// Hexadecimal bytes up to max each, separated by commas and/or blanks.
-bool parseHexList(const std::string& text, unsigned max, std::vector<unsigned char>& out);
 
 #endif

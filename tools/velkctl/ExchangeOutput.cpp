@@ -9,10 +9,6 @@
 
 namespace {
 
-std::string jsonString(const std::string& text) {
-    return "\"" + jsonEscape(text) + "\"";
-}
-
 // The typed value is fixed notation ("-12.500") unless it is not finite.
 bool isPlainNumber(const std::string& text) {
     std::string::size_type i = text.empty() || text[0] != '-' ? 0 : 1;
@@ -111,53 +107,6 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
 
 std::string errorText(int code) {
     return exchangeErrorText(exchangeErrorOf(code));
-}
-
-namespace {
-
-// Control characters as C and JSON write them; for JSON also the quote and
-// the backslash, and \u00XX where C writes \xXX.
-std::string escaped(const std::string& text, bool json) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += json ? "\\\"" : "\"";
-            break;
-        case '\\':
-            out += json ? "\\\\" : "\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char code[8];
-                std::snprintf(code, sizeof code, json ? "\\u%04x" : "\\x%02x", unsigned(c));
-                out += code;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
-
-} // namespace
-
-std::string printableText(const std::string& text) {
-    return escaped(text, false);
-}
-
-std::string jsonEscape(const std::string& text) {
-    return escaped(text, true);
 }
 
 std::string csvField(const std::string& text) {

@@ -4,6 +4,7 @@
 #include "ExchangeResult.h"
 #include "ExchangeStatistics.h"
 #include "HexBytes.h"
+#include "ToolText.h"
 
 #include <chrono>
 #include <string>
@@ -17,11 +18,6 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time);
 // The text of a session error code.
 std::string errorText(int code);
 
-// Text for a terminal line: control characters (a line break in a port name,
-// say) are written as C escapes (\n, \t, \x1b); UTF-8 passes through.
-std::string printableText(const std::string& text);
-// Contents of a JSON string (without the quotes); UTF-8 passes through.
-std::string jsonEscape(const std::string& text);
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text);
 

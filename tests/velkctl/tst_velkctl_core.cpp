@@ -160,6 +160,9 @@ void TestVelkctlCore::commandLineRequest_data() {
     QTest::newRow("address levels, later option wins")
         << QStringList{"--port", "COM3", "--address", "5,1,2", "--address-3", "0x7F", "--ao", "7"}
         << ByteList{5, 1, 0x7F, 0} << 7 << ByteList{0, 0, 0, 0} << 0;
+    QTest::newRow("a level after the levels")
+        << QStringList{"--port", "COM3", "--address", "5,1", "--address-1", "7"}
+        << ByteList{7, 1, 0, 0} << 0x1F << ByteList{0, 0, 0, 0} << 0;
     QTest::newRow("short data fills zeros")
         << base + QStringList{"--data", "1,80"} << ByteList{5, 0, 0, 0} << 0x1F
         << ByteList{1, 0x80, 0, 0} << 0;

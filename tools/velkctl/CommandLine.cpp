@@ -80,102 +80,106 @@ bool typeName(const std::string& v, bool noneAllowed, int& target, std::string& 
 using Apply = bool (*)(RequestOptions&, const std::string&, std::string&);
 
 // The request options: one definition each, for the command line, its help
-// and the requests of a plan.
+// and the requests of a plan. An option sets a flag, a hexadecimal byte field
+// up to max, one address level, or goes through its own apply.
 struct RequestOptionDefinition {
     const char* name;
-    const char* shortName; // "" when none
-    const char* argument;  // nullptr for a flag
+    const char* argument; // nullptr for a flag
     const char* group;
     const char* help;
+    bool RequestOptions::*flag;
+    unsigned char RequestOptions::*byte;
+    unsigned max;
+    int level; // address level 0..3, -1 for none
     Apply apply;
+
+    bool set(RequestOptions& r, const std::string& v, std::string& why) const {
+        if (flag != nullptr) {
+            return r.*flag = true;
+        }
+        if (level >= 0) {
+            r.addressGiven = r.addressGiven || level == 0;
+            return hexByte(v, 0x7F, r.address[level], why);
+        }
+        return byte != nullptr ? hexByte(v, max, r.*byte, why) : apply(r, v, why);
+    }
 };
 
 const char* const addressGroup = "Address block";
 const char* const dataGroup = "Data block";
 
+RequestOptionDefinition flagOption(const char* name, const char* group, const char* help,
+                                   bool RequestOptions::*flag) {
+    return {name, nullptr, group, help, flag, nullptr, 0, -1, nullptr};
+}
+
+RequestOptionDefinition byteOption(const char* name, const char* argument, const char* help,
+                                   unsigned char RequestOptions::*byte, unsigned max) {
+    return {name, argument, dataGroup, help, nullptr, byte, max, -1, nullptr};
+}
+
+RequestOptionDefinition levelOption(const char* name, const char* help, int level) {
+    return {name, "A", addressGroup, help, nullptr, nullptr, 0, level, nullptr};
+}
+
+RequestOptionDefinition applyOption(const char* name, const char* argument, const char* group,
+                                    const char* help, Apply apply) {
+    return {name, argument, group, help, nullptr, nullptr, 0, -1, apply};
+}
+
 const RequestOptionDefinition requestOptions[] = {
-    {"address", "a", "A1[,A2,A3,A4]", addressGroup, "address levels 0..7F; levels not given are 0",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         r.addressGiven = hexQuad(v, 0x7F, "levels", r.address, why);
-         return r.addressGiven;
-     }},
-    {"address-1", "", "A", addressGroup, "first address level 0..7F",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         r.addressGiven = r.addressGiven || hexByte(v, 0x7F, r.address[0], why);
-         return why.empty();
-     }},
-    {"address-2", "", "A", addressGroup, "second address level 0..7F",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0x7F, r.address[1], why);
-     }},
-    {"address-3", "", "A", addressGroup, "third address level 0..7F",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0x7F, r.address[2], why);
-     }},
-    {"address-4", "", "A", addressGroup, "fourth address level 0..7F",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0x7F, r.address[3], why);
-     }},
-    {"time", "", nullptr, addressGroup, "set the time flag",
-     [](RequestOptions& r, const std::string&, std::string&) { return r.timeBit = true; }},
-    {"code", "", "C", dataGroup, "command code 0..FF (default 0)",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0xFF, r.code, why);
-     }},
-    {"index", "", "I", dataGroup, "parameter index 0..FF (default 0)",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0xFF, r.index, why);
-     }},
-    {"ao", "", "A", dataGroup, "sender's address 0..7F (default 1F)",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0x7F, r.ao, why);
-     }},
-    {"ntxt", "", "N", dataGroup, "0..7F (default 0)",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0x7F, r.ntxt, why);
-     }},
-    {"status", "", "S", dataGroup, "0..FF (default 0)",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return hexByte(v, 0xFF, r.status, why);
-     }},
-    {"data", "", "B0[,B1,B2,B3]", dataGroup,
-     "data bytes data_0 to data_3, 0..FF; missing ones are 0",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         r.dataGiven = hexQuad(v, 0xFF, "bytes", r.data, why);
-         return r.dataGiven;
-     }},
-    {"value", "", "V", dataGroup,
-     "a decimal value split into the four data bytes by --type;\nthe digits after the point "
-     "give the decimals (1 to 3)",
-     [](RequestOptions& r, const std::string& v, std::string&) {
-         r.value = v;
-         return r.valueGiven = true;
-     }},
-    {"type", "", "TYPE", dataGroup,
-     "type of --value: BOOLEAN, INTEGER (default), UNSIGNED,\nREAL32FIX or REAL32",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         return typeName(v, false, r.type, why);
-     }},
-    {"wts", "", nullptr, dataGroup, "set the WTS flag",
-     [](RequestOptions& r, const std::string&, std::string&) { return r.wtsBit = true; }},
-    {"subl", "", nullptr, dataGroup, "set the SubL flag of the data block",
-     [](RequestOptions& r, const std::string&, std::string&) { return r.subLBit = true; }},
-    {"ef", "", nullptr, dataGroup,
-     "set the EF flag: data_0 and data_1 then carry the number\nof extended bytes, low byte "
-     "first",
-     [](RequestOptions& r, const std::string&, std::string&) { return r.efBit = true; }},
-    {"ext", "", "B,B,...", dataGroup,
-     "extended data bytes 0..FF (needs --ef); sent in extended\nblocks of seven bytes when "
-     "--wts is set too",
-     [](RequestOptions& r, const std::string& v, std::string& why) {
-         std::vector<unsigned char> bytes;
-         if (!parseHexList(v, 0xFF, bytes) || bytes.size() > 0xFFFF) {
-             why = "expected hexadecimal bytes 0..FF, comma-separated (at most 65535)";
-             return false;
-         }
-         r.extendedData = bytes;
-         return true;
-     }},
+    applyOption("address", "A1[,A2,A3,A4]", addressGroup,
+                "address levels 0..7F; levels not given are 0",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    r.addressGiven = hexQuad(v, 0x7F, "levels", r.address, why);
+                    return r.addressGiven;
+                }),
+    levelOption("address-1", "first address level 0..7F", 0),
+    levelOption("address-2", "second address level 0..7F", 1),
+    levelOption("address-3", "third address level 0..7F", 2),
+    levelOption("address-4", "fourth address level 0..7F", 3),
+    flagOption("time", addressGroup, "set the time flag", &RequestOptions::timeBit),
+    byteOption("code", "C", "command code 0..FF (default 0)", &RequestOptions::code, 0xFF),
+    byteOption("index", "I", "parameter index 0..FF (default 0)", &RequestOptions::index, 0xFF),
+    byteOption("ao", "A", "sender's address 0..7F (default 1F)", &RequestOptions::ao, 0x7F),
+    byteOption("ntxt", "N", "0..7F (default 0)", &RequestOptions::ntxt, 0x7F),
+    byteOption("status", "S", "0..FF (default 0)", &RequestOptions::status, 0xFF),
+    applyOption("data", "B0[,B1,B2,B3]", dataGroup,
+                "data bytes data_0 to data_3, 0..FF; missing ones are 0",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    r.dataGiven = hexQuad(v, 0xFF, "bytes", r.data, why);
+                    return r.dataGiven;
+                }),
+    applyOption("value", "V", dataGroup,
+                "a decimal value split into the four data bytes by --type;\nthe digits after "
+                "the point give the decimals (1 to 3)",
+                [](RequestOptions& r, const std::string& v, std::string&) {
+                    r.value = v;
+                    return r.valueGiven = true;
+                }),
+    applyOption("type", "TYPE", dataGroup,
+                "type of --value: BOOLEAN, INTEGER (default), UNSIGNED,\nREAL32FIX or REAL32",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    return typeName(v, false, r.type, why);
+                }),
+    flagOption("wts", dataGroup, "set the WTS flag", &RequestOptions::wtsBit),
+    flagOption("subl", dataGroup, "set the SubL flag of the data block", &RequestOptions::subLBit),
+    flagOption("ef", dataGroup,
+               "set the EF flag: data_0 and data_1 then carry the number\nof extended bytes, "
+               "low byte first",
+               &RequestOptions::efBit),
+    applyOption("ext", "B,B,...", dataGroup,
+                "extended data bytes 0..FF (needs --ef); sent in extended\nblocks of seven "
+                "bytes when --wts is set too",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    std::vector<unsigned char> bytes;
+                    if (!parseHexList(v, 0xFF, bytes) || bytes.size() > 0xFFFF) {
+                        why = "expected hexadecimal bytes 0..FF, comma-separated (at most 65535)";
+                        return false;
+                    }
+                    r.extendedData = bytes;
+                    return true;
+                }),
 };
 
 const RequestOptionDefinition* requestOption(const std::string& name) {
@@ -189,20 +193,17 @@ const RequestOptionDefinition* requestOption(const std::string& name) {
 
 void addRequestOption(CLI::App& app, RequestOptions& target, const RequestOptionDefinition& d,
                       const std::string& group, const std::string& help) {
-    std::string names = "--" + std::string(d.name);
-    if (*d.shortName != '\0') {
-        names = "-" + std::string(d.shortName) + "," + names;
-    }
-    const Apply apply = d.apply;
+    const std::string names =
+        (d.name == std::string("address") ? "-a,--" : "--") + std::string(d.name);
     if (d.argument == nullptr) {
-        flag(app, names, group, help, [apply, &target] {
+        flag(app, names, group, help, [&d, &target] {
             std::string ignored;
-            apply(target, "", ignored);
+            d.set(target, "", ignored);
         });
     } else {
         valued(app, names, d.argument, group, help,
-               [apply, &target](const std::string& v, std::string& why) {
-                   return apply(target, v, why);
+               [&d, &target](const std::string& v, std::string& why) {
+                   return d.set(target, v, why);
                });
     }
 }
@@ -693,7 +694,7 @@ bool applyRequestOption(RequestOptions& request, const std::string& name, const 
         error = "unknown option " + shownText("--" + name);
         return false;
     }
-    if (!d->apply(request, value, why)) {
+    if (!d->set(request, value, why)) {
         error = "invalid --" + name + " " + shownText(value) + ": " + why;
         return false;
     }

@@ -53,11 +53,11 @@ std::string scanFaultReason(int errorCode, const DataBlock<unsigned char>& rxDat
 std::string formatScanText(const ScanEntry& e) {
     std::string text = addressText(e) + ": " + resultName(e.result);
     if (e.result == ScanEntry::Result::Answered) {
-        text += " in " + msText(e.responseMs) + " ms: " + dataFieldsText(e.answer);
+        text += " in " + msText(e.last.responseMs) + " ms: " + dataFieldsText(e.last.answer);
     } else if (e.result == ScanEntry::Result::Faulty) {
-        text += " (" + e.reason + ", code " + std::to_string(e.errorCode) + ")";
-        if (e.rxDataPacket.size() != 0) {
-            text += ": " + hexBytes(e.rxDataPacket);
+        text += " (" + e.reason + ", code " + std::to_string(e.last.code()) + ")";
+        if (e.last.rxDataPacket.size() != 0) {
+            text += ": " + hexBytes(e.last.rxDataPacket);
         }
     }
     if (e.attempts > 1) {
@@ -69,11 +69,11 @@ std::string formatScanText(const ScanEntry& e) {
 std::string formatScanJson(const ScanEntry& e) {
     std::string json = "{\"type\":\"scan\",\"address\":\"" + addressText(e) + "\",\"result\":\"" +
                        resultName(e.result) + "\",\"attempts\":" + std::to_string(e.attempts) +
-                       ",\"error_code\":" + std::to_string(e.errorCode) + ",\"reason\":";
+                       ",\"error_code\":" + std::to_string(e.last.code()) + ",\"reason\":";
     json += e.reason.empty() ? "null" : "\"" + jsonEscape(e.reason) + "\"";
-    json += ",\"response_ms\":" + msText(e.responseMs) + ",\"rx_data\":\"" +
-            hexBytes(e.rxDataPacket) + "\",\"answer\":";
-    json += e.result == ScanEntry::Result::Answered ? dataFieldsJson(e.answer) : "null";
+    json += ",\"response_ms\":" + msText(e.last.responseMs) + ",\"rx_data\":\"" +
+            hexBytes(e.last.rxDataPacket) + "\",\"answer\":";
+    json += e.result == ScanEntry::Result::Answered ? dataFieldsJson(e.last.answer) : "null";
     return json + "}";
 }
 
@@ -83,8 +83,8 @@ std::string scanCsvHeader() {
 
 std::string formatScanCsv(const ScanEntry& e) {
     return csvField(addressText(e)) + "," + resultName(e.result) + "," + csvField(e.reason) + "," +
-           std::to_string(e.attempts) + "," + std::to_string(e.errorCode) + "," +
-           msText(e.responseMs) + "," + hexBytes(e.rxDataPacket);
+           std::to_string(e.attempts) + "," + std::to_string(e.last.code()) + "," +
+           msText(e.last.responseMs) + "," + hexBytes(e.last.rxDataPacket);
 }
 
 int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop,
@@ -153,24 +153,22 @@ int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSign
         },
         [&](const ExchangeResult& result) {
             ++e.attempts;
-            e.errorCode = result.code();
-            e.responseMs = result.responseMs;
-            e.rxDataPacket = result.rxDataPacket;
-            e.answer = result.answer;
-            if (e.errorCode >= 1 && e.errorCode <= 4) {
+            e.last = result;
+            const int code = result.code();
+            if (code >= 1 && code <= 4) {
                 if (progress) {
                     out << "\r\x1b[K" << std::flush;
                 }
-                err << "velkctl: sending to " << addressText(e)
-                    << " failed: " << errorText(e.errorCode) << std::endl;
+                err << "velkctl: sending to " << addressText(e) << " failed: " << errorText(code)
+                    << std::endl;
                 failed = true;
                 return false;
             }
-            e.result = e.errorCode == 0   ? ScanEntry::Result::Answered
-                       : e.errorCode == 5 ? ScanEntry::Result::Silent
-                                          : ScanEntry::Result::Faulty;
+            e.result = code == 0   ? ScanEntry::Result::Answered
+                       : code == 5 ? ScanEntry::Result::Silent
+                                   : ScanEntry::Result::Faulty;
             e.reason = e.result == ScanEntry::Result::Faulty
-                           ? scanFaultReason(e.errorCode, e.rxDataPacket)
+                           ? scanFaultReason(code, result.rxDataPacket)
                            : std::string();
             return true;
         });

@@ -17,11 +17,8 @@ struct ScanEntry {
     Result result = Result::Silent;
     unsigned char levels[2] = {0, 0};
     unsigned attempts = 0;
-    int errorCode = 5;
-    double responseMs = 0;
-    std::string reason; // Faulty: "bad CRC", "cut short", "noise before the answer", ...
-    DataBlock<unsigned char> rxDataPacket;
-    Velk21DataBlockKernel answer;
+    std::string reason;  // Faulty: "bad CRC", "cut short", "noise before the answer", ...
+    ExchangeResult last; // of the last attempt
 };
 
 // Why an exchange that got bytes back failed: for code 6 what came off the

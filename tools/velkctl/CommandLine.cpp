@@ -280,6 +280,15 @@ struct Parser {
         defineRun(*run, in.run);
     }
 
+    // What scan, monitor and run end their options with.
+    static void addCommandEnd(CLI::App& a, std::string& port, unsigned& baud, Output& output,
+                              Formats& formats, const char* portText, const char* baudText,
+                              const char* jsonHelp, const char* csvHelp) {
+        addLine(a, port, baud, "Options", portText, baudText);
+        addOutput(a, output, formats, "Options", jsonHelp, csvHelp, "only the summary");
+        help(a, "Options");
+    }
+
     static void help(CLI::App& app, const std::string& group) {
         flag(app, "-h,--help", group, "show this help and exit", [] { throw CLI::CallForHelp(); });
     }
@@ -347,13 +356,12 @@ struct Parser {
             const RequestOptionDefinition& d = *requestOption(name);
             addRequestOption(a, o.request, d, g, std::string(d.help) + "; the request sent");
         }
-        addLine(a, o.port, o.baudRate, g, portHelp, "baud rate (default 115200)");
-        addOutput(a, o.output, formats[1], g,
-                  "one object per address (\"type\": \"scan\") and a summary\n(\"type\": "
-                  "\"scan_summary\")",
-                  "a header line, then one row per address; the summary goes\nto standard error",
-                  "only the summary");
-        help(a, g);
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[1], portHelp,
+                      "baud rate (default 115200)",
+                      "one object per address (\"type\": \"scan\") and a summary\n(\"type\": "
+                      "\"scan_summary\")",
+                      "a header line, then one row per address; the summary goes\nto standard "
+                      "error");
     }
 
     void defineMonitor(CLI::App& a, MonitorOptions& o) {
@@ -367,13 +375,12 @@ struct Parser {
                decimal(o.idleMs, 1, 3600000));
         valued(a, "--duration", "MS", g, "stop after MS ms (default: until Ctrl-C or SIGTERM)",
                decimal(o.durationMs, 1, 86400000));
-        addLine(a, o.port, o.baudRate, g, portHelp, "baud rate (default 115200)");
-        addOutput(a, o.output, formats[2], g,
-                  "one JSON object per block (\"type\": \"block\"), then a\nsummary (\"type\": "
-                  "\"monitor_summary\")",
-                  "a header line, then one row per block; the summary\ngoes to standard error",
-                  "only the summary");
-        help(a, g);
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[2], portHelp,
+                      "baud rate (default 115200)",
+                      "one JSON object per block (\"type\": \"block\"), then a\nsummary "
+                      "(\"type\": \"monitor_summary\")",
+                      "a header line, then one row per block; the summary\ngoes to standard "
+                      "error");
     }
 
     void defineRun(CLI::App& a, RunOptions& o) {
@@ -381,14 +388,12 @@ struct Parser {
         a.add_option("PLAN", o.planFile, "the plan file")->group("");
         valued(a, "--junit", "FILE", g, "also write a JUnit XML report (one testcase per step)",
                text(o.junitFile, "file name"));
-        addLine(a, o.port, o.baudRate, g, "the port (overrides the plan's \"port\")",
-                "the baud rate (overrides the plan's \"baud\")");
-        addOutput(a, o.output, formats[3], g,
-                  "one object per step (\"type\": \"step\") and a summary\n(\"type\": "
-                  "\"plan_summary\")",
-                  "a header line, then one row per step; the summary goes\nto standard error",
-                  "only the summary");
-        help(a, g);
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[3],
+                      "the port (overrides the plan's \"port\")",
+                      "the baud rate (overrides the plan's \"baud\")",
+                      "one object per step (\"type\": \"step\") and a summary\n(\"type\": "
+                      "\"plan_summary\")",
+                      "a header line, then one row per step; the summary goes\nto standard error");
     }
 };
 

@@ -38,10 +38,10 @@ bool sameBytes(const std::string& expected, const std::string& got) {
 bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
                  ExchangeRequest& request, std::string& error) {
     RequestOptions options;
-    for (const auto& [name, text] : step.request) {
+    for (const PlanRequestOption& option : step.request) {
         std::string value;
-        if (!substitutePlanVariables(text, variables, value, error) ||
-            !applyRequestOption(options, name, value, error)) {
+        if (!substitutePlanVariables(option.value, variables, value, error) ||
+            !applyRequestOption(options, option.name, value, error)) {
             return false;
         }
     }

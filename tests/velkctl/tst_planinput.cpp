@@ -150,7 +150,7 @@ void TestPlanInput::notAPlanFile_data() {
     QTest::newRow("FIFO") << dir.filePath("fifo.json") << "fifo.json: not a regular file";
     QTest::newRow("device") << "/dev/zero"
                             << "/dev/zero: not a regular file";
-    QTest::newRow("missing") << dir.filePath("none.json") << "none.json: cannot read: ";
+    QTest::newRow("missing") << dir.filePath("none.json") << "none.json: cannot read the plan";
 }
 
 void TestPlanInput::notAPlanFile() {

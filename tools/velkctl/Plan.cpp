@@ -100,7 +100,7 @@ private:
         }
     }
 
-    void readRequest(Index request, const Plan& plan, PlanStep& step);
+    void readRequest(Index request, PlanStep& step);
     void readExpect(Index expect, PlanStep& step);
     void readCaptures(Index capture, PlanStep& step);
 
@@ -136,24 +136,7 @@ bool hasVariable(const std::string& text) {
     return text.find("${") != std::string::npos;
 }
 
-// The line of the option a command-line error names ("invalid --code ..."),
-// so that the plan points at it; the request's own line when it names none.
-int lineOfNamedOption(const std::string& error, const PlanStep& step) {
-    for (const PlanRequestOption& option : step.request) {
-        const std::string dashed = "--" + option.name;
-        for (auto at = error.find(dashed); at != std::string::npos;
-             at = error.find(dashed, at + 1)) {
-            const std::size_t end = at + dashed.size();
-            if (end == error.size() ||
-                !(std::isalnum(static_cast<unsigned char>(error[end])) || error[end] == '-')) {
-                return option.line;
-            }
-        }
-    }
-    return step.requestLine;
-}
-
-void PlanReader::readRequest(Index request, const Plan& plan, PlanStep& step) {
+void PlanReader::readRequest(Index request, PlanStep& step) {
     if (doc.kind(request) != Kind::Object) {
         fail(request, "request must be an object");
     }
@@ -182,28 +165,27 @@ void PlanReader::readRequest(Index request, const Plan& plan, PlanStep& step) {
     if (variables) {
         return; // checked when the step runs, with the values captured by then
     }
-    // The command line's own checks, so that a plan and a command line refuse alike.
-    std::vector<std::string> words{"velkctl", "--port", plan.port.empty() ? "-" : plan.port};
-    for (const PlanRequestOption& option : step.request) {
-        words.push_back("--" + option.name);
-        if (!option.value.empty() || !among(option.name, requestFlags)) {
-            words.push_back(option.value);
-        }
-    }
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(&w[0]);
-    }
-    argv.push_back(nullptr);
-    CommandLine parsed;
+    // The command line's own definitions, so that a plan and a command line
+    // refuse alike; a refused option is named on its own line. The options'
+    // names are the plan's field names without the dashes.
+    RequestOptions options;
     std::string error;
-    if (parseCommandLine(int(words.size()), argv.data(), parsed, error) != ParseResult::Run) {
-        const int line = lineOfNamedOption(error, step);
-        // The options' names are the plan's field names without the dashes.
-        for (std::string::size_type p; (p = error.find("--")) != std::string::npos;) {
-            error.erase(p, 2);
+    auto refuse = [this](int line, std::string why) {
+        for (std::string::size_type p; (p = why.find("--")) != std::string::npos;) {
+            why.erase(p, 2);
         }
-        fail(line, "request: " + error);
+        fail(line, "request: " + why);
+    };
+    for (const PlanRequestOption& option : step.request) {
+        if (!applyRequestOption(options, option.name, option.value, error)) {
+            refuse(option.line, error);
+        }
+    }
+    if (!options.addressGiven) {
+        refuse(step.requestLine, "missing --address");
+    }
+    if (!finishRequest(options, error)) {
+        refuse(step.requestLine, error);
     }
 }
 
@@ -350,7 +332,7 @@ bool PlanReader::read(Plan& plan, std::string& error) {
                 fail(s, "step '" + step.name + "' has no request");
             }
             step.requestLine = doc.line(request);
-            readRequest(request, plan, step);
+            readRequest(request, step);
             if (const Index v = doc.find(s, "expect"); v != none) {
                 readExpect(v, step);
             }
@@ -453,7 +435,7 @@ bool readPlanFile(const std::string& path, Plan& plan, std::string& error, const
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openRegularFile(path, size, reason),
                                                                &std::fclose);
     if (!file) {
-        error = path + ": " + reason;
+        error = path + ": " + (reason.empty() ? "cannot read the plan" : reason);
         return false;
     }
     if (size > maxPlanBytes) {

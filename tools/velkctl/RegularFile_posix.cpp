@@ -1,7 +1,5 @@
 #include "RegularFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@ bool refused(const struct stat& st, std::string& reason) {
 } // namespace
 
 std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::string& reason) {
+    reason.clear();
     // Looked at before it is opened: opening a serial device switches its
     // modem lines. Looked at again once open, in case it changed meanwhile;
     // O_NONBLOCK lets even that open return at once.
@@ -26,15 +25,9 @@ std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::st
     }
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        reason = std::string("cannot read: ") + std::strerror(errno);
         return nullptr;
     }
-    std::FILE* file = nullptr;
-    if (fstat(fd, &st) != 0) {
-        reason = std::string("cannot read: ") + std::strerror(errno);
-    } else if (!refused(st, reason) && (file = fdopen(fd, "rb")) == nullptr) {
-        reason = std::string("cannot read: ") + std::strerror(errno);
-    }
+    std::FILE* file = fstat(fd, &st) == 0 && !refused(st, reason) ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         close(fd);
         return nullptr;

@@ -1,7 +1,5 @@
 #include "RegularFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -16,6 +14,7 @@ bool refused(const struct _stat64& st, std::string& reason) {
 } // namespace
 
 std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::string& reason) {
+    reason.clear();
     // Looked at before it is opened (Windows opens no folder as a file, and
     // opening a COM port is not harmless), and again once open.
     struct _stat64 st {};
@@ -23,15 +22,10 @@ std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::st
         return nullptr;
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        reason = std::string("cannot read: ") + std::strerror(errno);
-        return nullptr;
-    }
-    if (_fstat64(_fileno(file), &st) != 0 || refused(st, reason)) {
-        reason = reason.empty() ? std::string("cannot read: ") + std::strerror(errno) : reason;
+    if (file != nullptr && (_fstat64(_fileno(file), &st) != 0 || refused(st, reason))) {
         std::fclose(file);
-        return nullptr;
+        file = nullptr;
     }
-    size = std::uint64_t(st.st_size);
+    size = file != nullptr ? std::uint64_t(st.st_size) : 0;
     return file;
 }

@@ -58,7 +58,8 @@ constexpr std::size_t maxPlanBytes = 16 * 1024 * 1024;
 // Reads and checks a plan file: JSON, or YAML when the name ends in .yaml or
 // .yml (where velkctl was built with YAML support). On failure, error reads
 // "FILE:LINE: reason" (no line when the file cannot be read), or
-// "FILE: stopped while loading" when stop said so.
+// "FILE: stopped while loading" when stop said so; one line, the control
+// characters of quoted plan text escaped.
 bool loadPlan(const std::string& path, Plan& plan, std::string& error,
               const PlanStop& stop = nullptr);
 // The same for plan text already in memory; name stands for the file.

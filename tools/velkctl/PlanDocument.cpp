@@ -512,6 +512,7 @@ private:
 
 bool PlanDocument::parse(const std::string& text, bool yaml, const std::function<bool()>& stop,
                          Failure& failure) {
+    static_assert(sizeof(Node) == 16, "a value costs 16 bytes");
     nodes.clear();
     texts.clear();
     rootIndex = none;

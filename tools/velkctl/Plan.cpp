@@ -442,17 +442,8 @@ bool readPlanFile(const std::string& path, Plan& plan, std::string& error, const
         error = path + ": larger than 16 MiB, more than a plan may be";
         return false;
     }
-    // Read in pieces, asking for a stop between them.
     std::string text(std::size_t(size), '\0');
-    const std::size_t piece = 1024 * 1024;
-    std::size_t got = 0;
-    for (std::size_t n = 1; got < text.size() && n != 0; got += n) {
-        if (stop && stop()) {
-            error = path + ": stopped while loading";
-            return false;
-        }
-        n = std::fread(&text[got], 1, std::min(piece, text.size() - got), file.get());
-    }
+    const std::size_t got = std::fread(&text[0], 1, text.size(), file.get());
     if (std::ferror(file.get())) {
         error = path + ": cannot read the plan";
         return false;

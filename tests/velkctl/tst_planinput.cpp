@@ -276,7 +276,7 @@ void TestPlanInput::stopWhileLoading() {
     QCOMPARE(asked, 4);
     QVERIFY(plan.steps.empty());
 
-    // Asked often enough while the file is read and the plan checked to the end.
+    // Asked often enough while the plan is parsed and checked, to the end.
     asked = 0;
     QVERIFY2(loadPlan(file.toStdString(), plan, error, [&] { return ++asked < 0; }), error.c_str());
     QVERIFY2(asked > 10, qPrintable(QString::number(asked)));

@@ -16,10 +16,6 @@ std::string longName(const std::string& names) {
     return names.substr(dashes, names.find(',', dashes) - dashes);
 }
 
-std::string quoted(const std::string& text) {
-    return "'" + printableText(text) + "'";
-}
-
 // CLI11's own words for a missing or unwanted argument, in ours.
 std::string mismatchText(const std::string& what) {
     std::string name = what.substr(0, what.find_first_of(": "));
@@ -48,6 +44,10 @@ std::string optionHelp(const CLI::Option& o) {
 }
 
 } // namespace
+
+std::string quoted(const std::string& text) {
+    return "'" + printableText(text) + "'";
+}
 
 Convert decimal(unsigned& target, unsigned min, unsigned max) {
     return [&target, min, max](const std::string& v, std::string& why) {

@@ -17,6 +17,9 @@ namespace cli {
 // decimal number 1..254").
 using Convert = std::function<bool(const std::string& value, std::string& why)>;
 
+// An argument as a refusal quotes it: 'text', control characters escaped.
+std::string quoted(const std::string& text);
+
 Convert decimal(unsigned& target, unsigned min, unsigned max);
 // The argument as it is; refused when empty.
 Convert text(std::string& target, const char* what);

@@ -4,24 +4,18 @@
 #include "ToolText.h"
 #include "UserValue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <functional>
-#include <memory>
-#include <sstream>
 
 namespace {
 
-using cli::Convert;
 using cli::decimal;
 using cli::flag;
 using cli::text;
 using cli::valued;
-
-std::string shownText(const std::string& text) {
-    return "'" + printableText(text) + "'";
-}
 
 bool hexNumber(const std::string& v, unsigned min, unsigned max, unsigned& target,
                std::string& why) {
@@ -56,9 +50,8 @@ bool hexQuad(const std::string& v, unsigned max, const char* what, unsigned char
               ", comma-separated";
         return false;
     }
-    for (unsigned i = 0; i < 4; ++i) {
-        target[i] = i < bytes.size() ? bytes[i] : 0;
-    }
+    bytes.resize(4);
+    std::copy(bytes.begin(), bytes.end(), target);
     return true;
 }
 
@@ -77,109 +70,91 @@ bool typeName(const std::string& v, bool noneAllowed, int& target, std::string& 
     return false;
 }
 
-using Apply = bool (*)(RequestOptions&, const std::string&, std::string&);
+using Apply = std::function<bool(RequestOptions&, const std::string&, std::string&)>;
+
+Apply setFlag(bool RequestOptions::*flag) {
+    return [flag](RequestOptions& r, const std::string&, std::string&) { return r.*flag = true; };
+}
+
+Apply hexField(unsigned char RequestOptions::*field, unsigned max) {
+    return [field, max](RequestOptions& r, const std::string& v, std::string& why) {
+        return hexByte(v, max, r.*field, why);
+    };
+}
+
+Apply addressLevel(int level) {
+    return [level](RequestOptions& r, const std::string& v, std::string& why) {
+        r.addressGiven = r.addressGiven || level == 0;
+        return hexByte(v, 0x7F, r.address[level], why);
+    };
+}
 
 // The request options: one definition each, for the command line, its help
-// and the requests of a plan. An option sets a flag, a hexadecimal byte field
-// up to max, one address level, or goes through its own apply.
+// and the requests of a plan.
 struct RequestOptionDefinition {
     const char* name;
     const char* argument; // nullptr for a flag
     const char* group;
     const char* help;
-    bool RequestOptions::*flag;
-    unsigned char RequestOptions::*byte;
-    unsigned max;
-    int level; // address level 0..3, -1 for none
     Apply apply;
-
-    bool set(RequestOptions& r, const std::string& v, std::string& why) const {
-        if (flag != nullptr) {
-            return r.*flag = true;
-        }
-        if (level >= 0) {
-            r.addressGiven = r.addressGiven || level == 0;
-            return hexByte(v, 0x7F, r.address[level], why);
-        }
-        return byte != nullptr ? hexByte(v, max, r.*byte, why) : apply(r, v, why);
-    }
 };
 
 const char* const addressGroup = "Address block";
 const char* const dataGroup = "Data block";
 
-RequestOptionDefinition flagOption(const char* name, const char* group, const char* help,
-                                   bool RequestOptions::*flag) {
-    return {name, nullptr, group, help, flag, nullptr, 0, -1, nullptr};
-}
-
-RequestOptionDefinition byteOption(const char* name, const char* argument, const char* help,
-                                   unsigned char RequestOptions::*byte, unsigned max) {
-    return {name, argument, dataGroup, help, nullptr, byte, max, -1, nullptr};
-}
-
-RequestOptionDefinition levelOption(const char* name, const char* help, int level) {
-    return {name, "A", addressGroup, help, nullptr, nullptr, 0, level, nullptr};
-}
-
-RequestOptionDefinition applyOption(const char* name, const char* argument, const char* group,
-                                    const char* help, Apply apply) {
-    return {name, argument, group, help, nullptr, nullptr, 0, -1, apply};
-}
-
 const RequestOptionDefinition requestOptions[] = {
-    applyOption("address", "A1[,A2,A3,A4]", addressGroup,
-                "address levels 0..7F; levels not given are 0",
-                [](RequestOptions& r, const std::string& v, std::string& why) {
-                    r.addressGiven = hexQuad(v, 0x7F, "levels", r.address, why);
-                    return r.addressGiven;
-                }),
-    levelOption("address-1", "first address level 0..7F", 0),
-    levelOption("address-2", "second address level 0..7F", 1),
-    levelOption("address-3", "third address level 0..7F", 2),
-    levelOption("address-4", "fourth address level 0..7F", 3),
-    flagOption("time", addressGroup, "set the time flag", &RequestOptions::timeBit),
-    byteOption("code", "C", "command code 0..FF (default 0)", &RequestOptions::code, 0xFF),
-    byteOption("index", "I", "parameter index 0..FF (default 0)", &RequestOptions::index, 0xFF),
-    byteOption("ao", "A", "sender's address 0..7F (default 1F)", &RequestOptions::ao, 0x7F),
-    byteOption("ntxt", "N", "0..7F (default 0)", &RequestOptions::ntxt, 0x7F),
-    byteOption("status", "S", "0..FF (default 0)", &RequestOptions::status, 0xFF),
-    applyOption("data", "B0[,B1,B2,B3]", dataGroup,
-                "data bytes data_0 to data_3, 0..FF; missing ones are 0",
-                [](RequestOptions& r, const std::string& v, std::string& why) {
-                    r.dataGiven = hexQuad(v, 0xFF, "bytes", r.data, why);
-                    return r.dataGiven;
-                }),
-    applyOption("value", "V", dataGroup,
-                "a decimal value split into the four data bytes by --type;\nthe digits after "
-                "the point give the decimals (1 to 3)",
-                [](RequestOptions& r, const std::string& v, std::string&) {
-                    r.value = v;
-                    return r.valueGiven = true;
-                }),
-    applyOption("type", "TYPE", dataGroup,
-                "type of --value: BOOLEAN, INTEGER (default), UNSIGNED,\nREAL32FIX or REAL32",
-                [](RequestOptions& r, const std::string& v, std::string& why) {
-                    return typeName(v, false, r.type, why);
-                }),
-    flagOption("wts", dataGroup, "set the WTS flag", &RequestOptions::wtsBit),
-    flagOption("subl", dataGroup, "set the SubL flag of the data block", &RequestOptions::subLBit),
-    flagOption("ef", dataGroup,
-               "set the EF flag: data_0 and data_1 then carry the number\nof extended bytes, "
-               "low byte first",
-               &RequestOptions::efBit),
-    applyOption("ext", "B,B,...", dataGroup,
-                "extended data bytes 0..FF (needs --ef); sent in extended\nblocks of seven "
-                "bytes when --wts is set too",
-                [](RequestOptions& r, const std::string& v, std::string& why) {
-                    std::vector<unsigned char> bytes;
-                    if (!parseHexList(v, 0xFF, bytes) || bytes.size() > 0xFFFF) {
-                        why = "expected hexadecimal bytes 0..FF, comma-separated (at most 65535)";
-                        return false;
-                    }
-                    r.extendedData = bytes;
-                    return true;
-                }),
+    {"address", "A1[,A2,A3,A4]", addressGroup, "address levels 0..7F; levels not given are 0",
+     [](RequestOptions& r, const std::string& v, std::string& why) {
+         return r.addressGiven = hexQuad(v, 0x7F, "levels", r.address, why);
+     }},
+    {"address-1", "A", addressGroup, "first address level 0..7F", addressLevel(0)},
+    {"address-2", "A", addressGroup, "second address level 0..7F", addressLevel(1)},
+    {"address-3", "A", addressGroup, "third address level 0..7F", addressLevel(2)},
+    {"address-4", "A", addressGroup, "fourth address level 0..7F", addressLevel(3)},
+    {"time", nullptr, addressGroup, "set the time flag", setFlag(&RequestOptions::timeBit)},
+    {"code", "C", dataGroup, "command code 0..FF (default 0)",
+     hexField(&RequestOptions::code, 0xFF)},
+    {"index", "I", dataGroup, "parameter index 0..FF (default 0)",
+     hexField(&RequestOptions::index, 0xFF)},
+    {"ao", "A", dataGroup, "sender's address 0..7F (default 1F)",
+     hexField(&RequestOptions::ao, 0x7F)},
+    {"ntxt", "N", dataGroup, "0..7F (default 0)", hexField(&RequestOptions::ntxt, 0x7F)},
+    {"status", "S", dataGroup, "0..FF (default 0)", hexField(&RequestOptions::status, 0xFF)},
+    {"data", "B0[,B1,B2,B3]", dataGroup, "data bytes data_0 to data_3, 0..FF; missing ones are 0",
+     [](RequestOptions& r, const std::string& v, std::string& why) {
+         return r.dataGiven = hexQuad(v, 0xFF, "bytes", r.data, why);
+     }},
+    {"value", "V", dataGroup,
+     "a decimal value split into the four data bytes by --type;\nthe digits after the point "
+     "give the decimals (1 to 3)",
+     [](RequestOptions& r, const std::string& v, std::string&) {
+         r.value = v;
+         return r.valueGiven = true;
+     }},
+    {"type", "TYPE", dataGroup,
+     "type of --value: BOOLEAN, INTEGER (default), UNSIGNED,\nREAL32FIX or REAL32",
+     [](RequestOptions& r, const std::string& v, std::string& why) {
+         return typeName(v, false, r.type, why);
+     }},
+    {"wts", nullptr, dataGroup, "set the WTS flag", setFlag(&RequestOptions::wtsBit)},
+    {"subl", nullptr, dataGroup, "set the SubL flag of the data block",
+     setFlag(&RequestOptions::subLBit)},
+    {"ef", nullptr, dataGroup,
+     "set the EF flag: data_0 and data_1 then carry the number\nof extended bytes, low byte "
+     "first",
+     setFlag(&RequestOptions::efBit)},
+    {"ext", "B,B,...", dataGroup,
+     "extended data bytes 0..FF (needs --ef); sent in extended\nblocks of seven bytes when "
+     "--wts is set too",
+     [](RequestOptions& r, const std::string& v, std::string& why) {
+         std::vector<unsigned char> bytes;
+         if (!parseHexList(v, 0xFF, bytes) || bytes.size() > 0xFFFF) {
+             why = "expected hexadecimal bytes 0..FF, comma-separated (at most 65535)";
+             return false;
+         }
+         r.extendedData = bytes;
+         return true;
+     }},
 };
 
 const RequestOptionDefinition* requestOption(const std::string& name) {
@@ -198,12 +173,12 @@ void addRequestOption(CLI::App& app, RequestOptions& target, const RequestOption
     if (d.argument == nullptr) {
         flag(app, names, group, help, [&d, &target] {
             std::string ignored;
-            d.set(target, "", ignored);
+            d.apply(target, "", ignored);
         });
     } else {
         valued(app, names, d.argument, group, help,
                [&d, &target](const std::string& v, std::string& why) {
-                   return d.set(target, v, why);
+                   return d.apply(target, v, why);
                });
     }
 }
@@ -212,92 +187,80 @@ const char* const portHelp =
     "serial port: COMn (a link in $XDG_CONFIG_HOME/ORBEK/ports,\nelse the fixed table: COM1.. "
     "= /dev/ttyS0.., COM33.. =\n/dev/ttyUSB0.., COM97.. = /dev/ttyACM0..) or a device path";
 
-void addLine(CLI::App& app, std::string& port, unsigned& baud, const std::string& group,
-             const char* portText, const char* baudText) {
-    valued(app, "-p,--port", "PORT", group, portText, text(port, "name"));
-    valued(app, "-b,--baud", "RATE", group, baudText, decimal(baud, 1, 4000000));
-}
-
-void addTimes(CLI::App& app, unsigned& timeout, unsigned* restarts, const std::string& group) {
-    valued(app, "--timeout", "MS", group, "time-out for each received byte, in ms (default 150)",
-           decimal(timeout, 0, 3600000));
-    if (restarts != nullptr) {
-        valued(app, "--restarts", "N", group,
-               "block restarts on a stray header byte allowed per\nreception (default 0)",
-               decimal(*restarts, 0, 1000000));
-    }
-}
-
-// --json, --csv and --quiet, which every command has; the two formats exclude
-// each other (checked after the parse).
-struct Formats {
-    bool json = false;
-    bool csv = false;
-};
-
-void addOutput(CLI::App& app, Output& output, Formats& formats, const std::string& group,
-               const char* jsonHelp, const char* csvHelp, const char* quietHelp) {
-    flag(app, "--json", group, jsonHelp, [&formats] { formats.json = true; });
-    flag(app, "--csv", group, csvHelp, [&formats] { formats.csv = true; });
-    flag(app, "-q,--quiet", group, quietHelp, [&output] { output.quiet = true; });
-}
-
-bool finishOutput(const Formats& formats, Output& output, std::string& error) {
-    if (formats.json && formats.csv) {
-        error = "--json and --csv exclude each other";
-        return false;
-    }
-    output.mode =
-        formats.json ? OutputMode::Json : (formats.csv ? OutputMode::Csv : OutputMode::Text);
-    return true;
-}
-
 // The whole tool as a tree of commands, every option defined once here.
 struct Parser {
     CLI::App app;
-    CLI::App* scan = nullptr;
-    CLI::App* monitor = nullptr;
-    CLI::App* run = nullptr;
-    Invocation& in;
-    Formats formats[4];
+    CLI::App* commands[4] = {&app, nullptr, nullptr, nullptr}; // by Command
+    bool formatClash = false; // --json and --csv, which exclude each other
     bool cycleGiven = false;
     bool fromGiven = false;
 
-    explicit Parser(Invocation& in) : in(in) {
+    explicit Parser(Invocation& in) {
         cli::prepare(app);
         defineSingle(app, in.single);
-        scan = app.add_subcommand("scan", "ask every address of a range, list the slaves that "
-                                          "answer");
-        monitor = app.add_subcommand("monitor", "decode the blocks on the line without sending; "
-                                                "save and replay captures");
-        run = app.add_subcommand("run", "run a test plan (JSON or YAML) with checks on every "
-                                        "answer; JUnit report");
-        for (CLI::App* sub : {scan, monitor, run}) {
+        commands[1] = app.add_subcommand("scan", "ask every address of a range, list the slaves "
+                                                 "that answer");
+        commands[2] = app.add_subcommand("monitor", "decode the blocks on the line without "
+                                                    "sending; save and replay captures");
+        commands[3] = app.add_subcommand("run", "run a test plan (JSON or YAML) with checks on "
+                                                "every answer; JUnit report");
+        for (CLI::App* sub : {commands[1], commands[2], commands[3]}) {
             cli::prepare(*sub);
         }
-        defineScan(*scan, in.scan);
-        defineMonitor(*monitor, in.monitor);
-        defineRun(*run, in.run);
+        defineScan(*commands[1], in.scan);
+        defineMonitor(*commands[2], in.monitor);
+        defineRun(*commands[3], in.run);
     }
 
-    // What scan, monitor and run end their options with.
-    static void addCommandEnd(CLI::App& a, std::string& port, unsigned& baud, Output& output,
-                              Formats& formats, const char* portText, const char* baudText,
-                              const char* jsonHelp, const char* csvHelp) {
-        addLine(a, port, baud, "Options", portText, baudText);
-        addOutput(a, output, formats, "Options", jsonHelp, csvHelp, "only the summary");
-        help(a, "Options");
+    static void addLine(CLI::App& app, std::string& port, unsigned& baud, const std::string& group,
+                        const char* portText, const char* baudText) {
+        valued(app, "-p,--port", "PORT", group, portText, text(port, "name"));
+        valued(app, "-b,--baud", "RATE", group, baudText, decimal(baud, 1, 4000000));
+    }
+
+    static void addTimes(CLI::App& app, unsigned& timeout, unsigned& restarts,
+                         const std::string& group) {
+        valued(app, "--timeout", "MS", group,
+               "time-out for each received byte, in ms (default 150)",
+               decimal(timeout, 0, 3600000));
+        valued(app, "--restarts", "N", group,
+               "block restarts on a stray header byte allowed per\nreception (default 0)",
+               decimal(restarts, 0, 1000000));
+    }
+
+    // --json, --csv and --quiet, which every command has.
+    void addOutput(CLI::App& app, Output& output, const std::string& group, const char* jsonHelp,
+                   const char* csvHelp, const char* quietHelp) {
+        const auto format = [this, &output](OutputMode mode) {
+            return [this, &output, mode] {
+                formatClash =
+                    formatClash || (output.mode != mode && output.mode != OutputMode::Text);
+                output.mode = mode;
+            };
+        };
+        flag(app, "--json", group, jsonHelp, format(OutputMode::Json));
+        flag(app, "--csv", group, csvHelp, format(OutputMode::Csv));
+        flag(app, "-q,--quiet", group, quietHelp, [&output] { output.quiet = true; });
     }
 
     static void help(CLI::App& app, const std::string& group) {
         flag(app, "-h,--help", group, "show this help and exit", [] { throw CLI::CallForHelp(); });
     }
 
+    // What scan, monitor and run end their options with.
+    void addCommandEnd(CLI::App& a, std::string& port, unsigned& baud, Output& output,
+                       const char* portText, const char* baudText, const char* jsonHelp,
+                       const char* csvHelp) {
+        addLine(a, port, baud, "Options", portText, baudText);
+        addOutput(a, output, "Options", jsonHelp, csvHelp, "only the summary");
+        help(a, "Options");
+    }
+
     void defineSingle(CLI::App& a, CommandLine& o) {
         const std::string line = "Line";
         addLine(a, o.port, o.baudRate, line, portHelp,
                 "baud rate (default 115200; the bus runs at 115200, 500000\nor 1000000)");
-        addTimes(a, o.byteTimeoutMs, &o.maxRestarts, line);
+        addTimes(a, o.byteTimeoutMs, o.maxRestarts, line);
         for (const RequestOptionDefinition& d : requestOptions) {
             addRequestOption(a, o.request, d, d.group, d.help);
         }
@@ -319,7 +282,7 @@ struct Parser {
                [&o](const std::string& v, std::string& why) {
                    return typeName(v, true, o.rxType, why);
                });
-        addOutput(a, o.output, formats[0], output,
+        addOutput(a, o.output, output,
                   "one JSON object per line (\"type\": \"exchange\" or \"summary\")",
                   "a header line, then one row per exchange; the summary of\na cyclic run goes "
                   "to standard error",
@@ -348,7 +311,7 @@ struct Parser {
                    o.levelOne = hexNumber(v, 1, 0x7F, n, why) ? int(n) : -1;
                    return o.levelOne >= 0;
                });
-        addTimes(a, o.byteTimeoutMs, &o.maxRestarts, g);
+        addTimes(a, o.byteTimeoutMs, o.maxRestarts, g);
         valued(a, "--retries", "N", g,
                "ask a silent or faulty address up to N more times\n(default 0)",
                decimal(o.retries, 0, 100));
@@ -356,8 +319,7 @@ struct Parser {
             const RequestOptionDefinition& d = *requestOption(name);
             addRequestOption(a, o.request, d, g, std::string(d.help) + "; the request sent");
         }
-        addCommandEnd(a, o.port, o.baudRate, o.output, formats[1], portHelp,
-                      "baud rate (default 115200)",
+        addCommandEnd(a, o.port, o.baudRate, o.output, portHelp, "baud rate (default 115200)",
                       "one object per address (\"type\": \"scan\") and a summary\n(\"type\": "
                       "\"scan_summary\")",
                       "a header line, then one row per address; the summary goes\nto standard "
@@ -375,8 +337,7 @@ struct Parser {
                decimal(o.idleMs, 1, 3600000));
         valued(a, "--duration", "MS", g, "stop after MS ms (default: until Ctrl-C or SIGTERM)",
                decimal(o.durationMs, 1, 86400000));
-        addCommandEnd(a, o.port, o.baudRate, o.output, formats[2], portHelp,
-                      "baud rate (default 115200)",
+        addCommandEnd(a, o.port, o.baudRate, o.output, portHelp, "baud rate (default 115200)",
                       "one JSON object per block (\"type\": \"block\"), then a\nsummary "
                       "(\"type\": \"monitor_summary\")",
                       "a header line, then one row per block; the summary\ngoes to standard "
@@ -384,22 +345,17 @@ struct Parser {
     }
 
     void defineRun(CLI::App& a, RunOptions& o) {
-        const std::string g = "Options";
         a.add_option("PLAN", o.planFile, "the plan file")->group("");
-        valued(a, "--junit", "FILE", g, "also write a JUnit XML report (one testcase per step)",
+        valued(a, "--junit", "FILE", "Options",
+               "also write a JUnit XML report (one testcase per step)",
                text(o.junitFile, "file name"));
-        addCommandEnd(a, o.port, o.baudRate, o.output, formats[3],
-                      "the port (overrides the plan's \"port\")",
+        addCommandEnd(a, o.port, o.baudRate, o.output, "the port (overrides the plan's \"port\")",
                       "the baud rate (overrides the plan's \"baud\")",
                       "one object per step (\"type\": \"step\") and a summary\n(\"type\": "
                       "\"plan_summary\")",
                       "a header line, then one row per step; the summary goes\nto standard error");
     }
 };
-
-} // namespace
-
-namespace {
 
 const char* const singleIntro = R"(Usage: velkctl --port PORT --address A1[,A2,A3,A4] [OPTION]...
   or:  velkctl scan --port PORT [OPTION]...
@@ -522,15 +478,15 @@ plan (FILE:LINE: reason), 74 the port or the report cannot be opened, 130 or
 143 stopped by SIGINT or SIGTERM.
 )";
 
-std::string appHelp(const CLI::App& app, const std::string& intro, const std::string& notes,
-                    const std::string& footer) {
-    std::string text = intro;
-    for (const CLI::App* sub : app.get_subcommands({})) {
-        text += "  " + sub->get_name() + std::string(10 - sub->get_name().size(), ' ') +
-                sub->get_description() + "\n";
-    }
-    return text + notes + cli::optionsHelp(app) + footer;
-}
+// The help around each command's options, by Command.
+const struct {
+    const char* intro;
+    const char* notes;
+    const char* footer;
+} helpTexts[] = {{singleIntro, singleNotes, singleFooter},
+                 {scanIntro, "", scanFooter},
+                 {monitorIntro, "", monitorFooter},
+                 {runIntro, "", runFooter}};
 
 // A unique prefix of a long option stands for it, as with getopt. Not for
 // the argument of an option.
@@ -566,53 +522,50 @@ std::vector<std::string> expandAbbreviations(const CLI::App& app,
     return arguments;
 }
 
-bool checkSingle(CommandLine& o, bool cycleGiven, std::string& error) {
-    if (o.port.empty()) {
-        error = "missing --port";
-        return false;
-    }
-    if (!o.request.addressGiven) {
-        error = "missing --address";
-        return false;
-    }
-    if (!finishRequest(o.request, error)) {
-        return false;
-    }
-    if (cycleGiven || o.count != 0) {
-        o.cyclic = true;
-        o.periodMs = o.periodMs == 0 ? 1 : o.periodMs;
-    }
-    return true;
-}
-
-bool checkCommand(Invocation& in, bool fromGiven, std::string& error) {
+// The checks between the options of the command once all are applied.
+std::string conflicts(Invocation& in, const Parser& parser) {
+    std::string error;
     switch (in.command) {
-    case Command::Single:
-        return true;
+    case Command::Single: {
+        CommandLine& o = in.single;
+        if (o.port.empty() || !o.request.addressGiven) {
+            return o.port.empty() ? "missing --port" : "missing --address";
+        }
+        if (!finishRequest(o.request, error)) {
+            return error;
+        }
+        if (parser.cycleGiven || o.count != 0) {
+            o.cyclic = true;
+            o.periodMs = std::max(o.periodMs, 1u);
+        }
+        break;
+    }
     case Command::Scan:
         if (in.scan.port.empty()) {
-            error = "missing --port";
-        } else if (in.scan.from > in.scan.to) {
-            error = fromGiven ? "--from is above --to" : "--to is below the first address 1";
+            return "missing --port";
+        }
+        if (in.scan.from > in.scan.to) {
+            return parser.fromGiven ? "--from is above --to" : "--to is below the first address 1";
         }
         break;
     case Command::Monitor: {
         const MonitorOptions& o = in.monitor;
         if (o.port.empty() == o.replayFile.empty()) {
-            error = o.port.empty() ? "give --port or --replay"
-                                   : "--port and --replay exclude each other";
-        } else if (!o.replayFile.empty() && (!o.rawFile.empty() || o.durationMs != 0)) {
-            error = "--replay takes no --raw or --duration";
+            return o.port.empty() ? "give --port or --replay"
+                                  : "--port and --replay exclude each other";
+        }
+        if (!o.replayFile.empty() && (!o.rawFile.empty() || o.durationMs != 0)) {
+            return "--replay takes no --raw or --duration";
         }
         break;
     }
     case Command::Run:
         if (in.run.planFile.empty()) {
-            error = "missing PLAN";
+            return "missing PLAN";
         }
         break;
     }
-    return error.empty();
+    return parser.formatClash ? "--json and --csv exclude each other" : "";
 }
 
 } // namespace
@@ -621,23 +574,17 @@ ParseResult parseVelkctl(int argc, char* argv[], Invocation& out, std::string& e
     out = Invocation();
     error.clear();
     Parser parser(out);
-    CLI::App* command = &parser.app;
     const std::string first = argc > 1 ? argv[1] : "";
-    const std::pair<CLI::App*, Command> commands[] = {{parser.scan, Command::Scan},
-                                                      {parser.monitor, Command::Monitor},
-                                                      {parser.run, Command::Run}};
-    for (const auto& [app, which] : commands) {
-        if (first == app->get_name()) {
-            command = app;
-            out.command = which;
-        }
+    for (Command c : {Command::Scan, Command::Monitor, Command::Run}) {
+        out.command = first == parser.commands[int(c)]->get_name() ? c : out.command;
     }
-    std::vector<std::string> arguments(argv + (command == &parser.app ? 1 : 2), argv + argc);
-    arguments = expandAbbreviations(*command, arguments);
-    if (command != &parser.app) {
+    CLI::App& command = *parser.commands[int(out.command)];
+    std::vector<std::string> arguments(argv + (&command == &parser.app ? 1 : 2), argv + argc);
+    arguments = expandAbbreviations(command, arguments);
+    if (&command != &parser.app) {
         arguments.insert(arguments.begin(), first);
     }
-    switch (cli::parse(parser.app, *command, arguments, error)) {
+    switch (cli::parse(parser.app, command, arguments, error)) {
     case cli::Outcome::Help:
         return ParseResult::Help;
     case cli::Outcome::Version:
@@ -647,28 +594,22 @@ ParseResult parseVelkctl(int argc, char* argv[], Invocation& out, std::string& e
     case cli::Outcome::Run:
         break;
     }
-    for (const auto& [app, which] : commands) {
-        if (app != command && app->parsed()) {
-            error = "unexpected argument " + shownText(app->get_name()); // a command comes first
+    for (const CLI::App* other : parser.commands) {
+        if (other != &command && other != &parser.app && other->parsed()) {
+            error =
+                "unexpected argument " + cli::quoted(other->get_name()); // a command comes first
             return ParseResult::UsageError;
         }
     }
-    const int index = static_cast<int>(out.command);
-    Output* outputs[] = {&out.single.output, &out.scan.output, &out.monitor.output,
-                         &out.run.output};
-    if ((out.command == Command::Single && !checkSingle(out.single, parser.cycleGiven, error)) ||
-        !checkCommand(out, parser.fromGiven, error) ||
-        !finishOutput(parser.formats[index], *outputs[index], error)) {
-        return ParseResult::UsageError;
-    }
-    return ParseResult::Run;
+    error = conflicts(out, parser);
+    return error.empty() ? ParseResult::Run : ParseResult::UsageError;
 }
 
 ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::string& error) {
     Invocation in;
     const ParseResult result = parseVelkctl(argc, argv, in, error);
     if (result == ParseResult::Run && in.command != Command::Single) {
-        error = "unexpected argument " + shownText(argv[1]);
+        error = "unexpected argument " + cli::quoted(argv[1]);
         return ParseResult::UsageError;
     }
     out = in.single;
@@ -677,18 +618,15 @@ ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::stri
 
 std::string velkctlHelp(Command command) {
     Invocation in;
-    Parser parser(in);
-    switch (command) {
-    case Command::Scan:
-        return appHelp(*parser.scan, scanIntro, "", scanFooter);
-    case Command::Monitor:
-        return appHelp(*parser.monitor, monitorIntro, "", monitorFooter);
-    case Command::Run:
-        return appHelp(*parser.run, runIntro, "", runFooter);
-    case Command::Single:
-        break;
+    const Parser parser(in);
+    const CLI::App& app = *parser.commands[int(command)];
+    std::string text = helpTexts[int(command)].intro;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        text += "  " + sub->get_name() + std::string(10 - sub->get_name().size(), ' ') +
+                sub->get_description() + "\n";
     }
-    return appHelp(parser.app, singleIntro, singleNotes, singleFooter);
+    return text + helpTexts[int(command)].notes + cli::optionsHelp(app) +
+           helpTexts[int(command)].footer;
 }
 
 bool applyRequestOption(RequestOptions& request, const std::string& name, const std::string& value,
@@ -696,11 +634,11 @@ bool applyRequestOption(RequestOptions& request, const std::string& name, const 
     const RequestOptionDefinition* d = requestOption(name);
     std::string why;
     if (d == nullptr) {
-        error = "unknown option " + shownText("--" + name);
+        error = "unknown option " + cli::quoted("--" + name);
         return false;
     }
-    if (!d->set(request, value, why)) {
-        error = "invalid --" + name + " " + shownText(value) + ": " + why;
+    if (!d->apply(request, value, why)) {
+        error = "invalid --" + name + " " + cli::quoted(value) + ": " + why;
         return false;
     }
     return true;
@@ -715,36 +653,25 @@ bool isRequestOption(const std::string& name, bool* isFlag) {
 }
 
 bool finishRequest(RequestOptions& r, std::string& error) {
+    error.clear();
+    std::string why;
+    const int type = r.type < 0 ? parameterTypeCode("INTEGER") : r.type;
     if (r.type >= 0 && !r.valueGiven) {
         error = "--type needs --value";
-        return false;
-    }
-    if (r.valueGiven) {
-        if (r.dataGiven) {
-            error = "--value and --data exclude each other";
-            return false;
-        }
-        if (r.efBit) {
-            error = "--value cannot be used with --ef (data_0 and data_1 carry the length)";
-            return false;
-        }
-        std::string why;
-        if (!splitUserValue(r.value, r.type < 0 ? parameterTypeCode("INTEGER") : r.type, r.data,
-                            why)) {
-            error = "invalid --value " + shownText(r.value) + ": " + why;
-            return false;
-        }
-    }
-    if (!r.extendedData.empty() && !r.efBit) {
+    } else if (r.valueGiven && r.dataGiven) {
+        error = "--value and --data exclude each other";
+    } else if (r.valueGiven && r.efBit) {
+        error = "--value cannot be used with --ef (data_0 and data_1 carry the length)";
+    } else if (r.valueGiven && !splitUserValue(r.value, type, r.data, why)) {
+        error = "invalid --value " + cli::quoted(r.value) + ": " + why;
+    } else if (!r.extendedData.empty() && !r.efBit) {
         error = "--ext needs --ef";
-        return false;
-    }
-    if (r.efBit) {
+    } else if (r.efBit) {
         const auto n = unsigned(r.extendedData.size());
         r.data[0] = static_cast<unsigned char>(n & 0xFF);
         r.data[1] = static_cast<unsigned char>((n >> 8) & 0xFF);
     }
-    return true;
+    return error.empty();
 }
 
 ExchangeRequest exchangeRequest(const RequestOptions& r, unsigned byteTimeoutMs,
@@ -755,9 +682,7 @@ ExchangeRequest exchangeRequest(const RequestOptions& r, unsigned byteTimeoutMs,
     request.data =
         Velk21DataBlockKernel(Velk21ParameterId(r.code, r.index), r.ao, r.ntxt, r.status,
                               r.wtsBit ? 1 : 0, 0, r.subLBit ? 1 : 0, r.efBit ? 1 : 0, 0);
-    for (int i = 0; i < 4; ++i) {
-        request.data.data[i] = r.data[i];
-    }
+    std::copy(r.data, r.data + 4, request.data.data);
     for (unsigned char b : r.extendedData) {
         request.extendedData.append(b);
     }

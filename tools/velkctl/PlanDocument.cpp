@@ -26,12 +26,37 @@ int lineAt(std::string_view text, std::size_t offset) {
 }
 
 // A number as written, in the C locale whatever the process's.
-bool toDouble(std::string_view text, double& out) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-    }
+template <class Number> bool parseNumber(std::string_view text, Number& out) {
+    text.remove_prefix(!text.empty() && text[0] == '+' ? 1 : 0);
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size();
+}
+
+// The offset of the first byte that breaks UTF-8 (overlong forms, surrogates
+// and code points above U+10FFFF included), or npos.
+std::size_t firstNonUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const std::size_t more = c < 0x80               ? 0
+                                 : c < 0xC2 || c > 0xF4 ? 4
+                                 : c < 0xE0             ? 1
+                                 : c < 0xF0             ? 2
+                                                        : 3;
+        // The range of the first continuation byte rules out what its lead cannot start.
+        const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+        if (more > 3 || s.size() - i <= more) {
+            return i;
+        }
+        for (std::size_t k = 1; k <= more; ++k) {
+            const unsigned char next = static_cast<unsigned char>(s[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+                return i;
+            }
+        }
+        i += more + 1;
+    }
+    return std::string_view::npos;
 }
 
 } // namespace
@@ -47,17 +72,12 @@ public:
         return !levels.empty() && levels.back().object && levels.back().keyNext;
     }
 
-    void key(int line, std::string_view text) {
-        add(keyKind, line, store(text), std::uint32_t(text.size()));
-    }
-
-    // A scalar; where a key is due (YAML), it is the key.
+    // A scalar; where a key is due, it is the key.
     void scalar(Kind kind, int line, std::string_view text, bool flag = false,
                 std::size_t anchor = 0) {
-        const Index i = wantsKey() ? add(keyKind, line, store(text), std::uint32_t(text.size()))
-                                   : add(std::uint8_t(kind), line, store(text),
-                                         kind == Kind::Boolean ? std::uint32_t(flag)
-                                                               : std::uint32_t(text.size()));
+        const std::uint8_t k = wantsKey() ? std::uint8_t(keyKind) : std::uint8_t(kind);
+        const Index i = add(k, line, store(text),
+                            k == std::uint8_t(Kind::Boolean) ? flag : std::uint32_t(text.size()));
         if (!levels.empty()) {
             ++levels.back().values;
         }
@@ -107,11 +127,12 @@ public:
                                     " values in all"};
         }
         if (wantsKey()) {
-            const Node& target = doc.resolved(a.node);
-            if (target.kind >= std::uint8_t(Kind::Object) && target.kind != keyKind) {
+            const Kind target = doc.kind(a.node);
+            if (target == Kind::Object || target == Kind::Array) {
                 throw Failure{line, "a field name must be text"};
             }
-            key(line, doc.text(a.node));
+            const std::string_view name = doc.text(a.node);
+            add(keyKind, line, store(name), std::uint32_t(name.size()));
             return;
         }
         add(aliasKind, line, a.node, 0);
@@ -238,7 +259,7 @@ private:
 
 class JsonEvents : public nlohmann::json::json_sax_t {
 public:
-    JsonEvents(PlanDocument::Builder& builder, const LineCount& count) : b(builder), count(count) {}
+    explicit JsonEvents(PlanDocument::Builder& builder) : b(builder) {}
 
     bool null() override { return scalar(Kind::Null, ""); }
     bool boolean(bool v) override {
@@ -258,10 +279,7 @@ public:
     bool string(string_t& v) override { return scalar(Kind::String, v); }
     bool binary(binary_t&) override { return true; } // JSON text has none
     bool start_object(std::size_t) override { return open(Kind::Object); }
-    bool key(string_t& k) override {
-        b.key(count.tokenLine, k);
-        return true;
-    }
+    bool key(string_t& k) override { return scalar(Kind::String, k); }
     bool end_object() override { return close(); }
     bool start_array(std::size_t) override { return open(Kind::Array); }
     bool end_array() override { return close(); }
@@ -279,6 +297,8 @@ public:
         throw Failure{count.line, reason};
     }
 
+    LineCount count;
+
 private:
     bool scalar(Kind kind, std::string_view text) {
         b.scalar(kind, count.tokenLine, text);
@@ -294,7 +314,6 @@ private:
     }
 
     PlanDocument::Builder& b;
-    const LineCount& count;
 };
 
 #ifdef VELK_HAVE_YAML
@@ -328,42 +347,38 @@ bool looksNumeric(std::string_view s) {
 
 // One of the words in YAML 1.1's spellings (LibYAML's version of the
 // language): lower case, Capitalised or UPPER CASE.
-template <std::size_t N> bool spelledAs(std::string_view s, const char* const (&words)[N]) {
-    if (s.empty() || s.size() > 5) {
+bool spelledAs(std::string_view s, std::initializer_list<std::string_view> words) {
+    const auto upper = [](unsigned char c) { return std::isupper(c) != 0; };
+    const auto lower = [](unsigned char c) { return std::islower(c) != 0; };
+    if (s.empty() ||
+        (std::any_of(s.begin() + 1, s.end(), upper) && std::any_of(s.begin(), s.end(), lower))) {
         return false;
     }
-    auto lower = [](unsigned char c) { return !std::isupper(c); };
-    auto upper = [](unsigned char c) { return !std::islower(c); };
-    const bool flexible = std::all_of(s.begin(), s.end(), lower) ||
-                          std::all_of(s.begin(), s.end(), upper) ||
-                          std::all_of(s.begin() + 1, s.end(), lower);
-    std::string folded(s);
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return flexible && std::find(std::begin(words), std::end(words), folded) != std::end(words);
+    return std::any_of(words.begin(), words.end(), [&](std::string_view w) {
+        return w.size() == s.size() &&
+               std::equal(w.begin(), w.end(), s.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               });
+    });
 }
 
 // What a plain scalar says; NaN and infinities are refused.
 Kind plainKind(std::string_view s, int line, bool& flag) {
-    static const char* const nulls[] = {"~", "null"};
-    static const char* const yes[] = {"y", "yes", "true", "on"};
-    static const char* const no[] = {"n", "no", "false", "off"};
-    static const char* const notFinite[] = {".nan", ".inf", "+.inf", "-.inf"};
-    if (s.empty() || spelledAs(s, nulls)) { // "~" and "null", as LibYAML's own resolver
+    if (s.empty() || spelledAs(s, {"~", "null"})) { // as LibYAML's own resolver
         return Kind::Null;
     }
-    if (spelledAs(s, yes) || spelledAs(s, no)) {
-        flag = spelledAs(s, yes);
+    flag = spelledAs(s, {"y", "yes", "true", "on"});
+    if (flag || spelledAs(s, {"n", "no", "false", "off"})) {
         return Kind::Boolean;
     }
-    if (spelledAs(s, notFinite)) {
+    if (spelledAs(s, {".nan", ".inf", "+.inf", "-.inf"})) {
         throw Failure{line, "'" + std::string(s) + "' is not a finite number"};
     }
     double number = 0;
     if (!looksNumeric(s)) {
         return Kind::String;
     }
-    if (!toDouble(s, number)) {
+    if (!parseNumber(s, number)) {
         throw Failure{line, "number '" + std::string(s) + "' out of range"};
     }
     return Kind::Number;
@@ -476,24 +491,12 @@ private:
     int lastLine() const {
         int line = 1;
         for (std::size_t i = 0; i < text.size(); ++i) {
-            switch (static_cast<unsigned char>(text[i])) {
-            case '\r':
-                line += i + 1 < text.size() && text[i + 1] == '\n' ? 0 : 1;
-                break;
-            case '\n':
-                ++line;
-                break;
-            case 0xC2:
-                line += text.compare(i + 1, 1, "\x85") == 0 ? 1 : 0;
-                break;
-            case 0xE2:
-                line += text.compare(i + 1, 2, "\x80\xA8") == 0 ||
-                                text.compare(i + 1, 2, "\x80\xA9") == 0
+            for (std::string_view lineBreak :
+                 {"\n", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+                line += text.compare(i, lineBreak.size(), lineBreak) == 0 &&
+                                text.compare(i, 2, "\r\n") != 0
                             ? 1
                             : 0;
-                break;
-            default:
-                break;
             }
         }
         return line;
@@ -530,11 +533,10 @@ bool PlanDocument::parse(const std::string& text, bool yaml, const std::function
             throw Failure{0, "this velkctl reads JSON plans only (built without LibYAML)"};
 #endif
         } else {
-            LineCount count;
-            JsonEvents events(builder, count);
+            JsonEvents events(builder);
             const char* begin = text.data();
-            nlohmann::json::sax_parse(LineIterator(begin, &count),
-                                      LineIterator(begin + text.size(), &count), &events,
+            nlohmann::json::sax_parse(LineIterator(begin, &events.count),
+                                      LineIterator(begin + text.size(), &events.count), &events,
                                       nlohmann::json::input_format_t::json, true, true);
         }
         return true;
@@ -561,38 +563,27 @@ int PlanDocument::line(Index value) const {
 }
 
 std::string_view PlanDocument::text(Index value) const {
+    const Kind k = kind(value);
     const Node& node = resolved(value);
-    if (node.kind != std::uint8_t(Kind::Number) && node.kind != std::uint8_t(Kind::String) &&
-        node.kind != keyKind) {
-        return {};
-    }
-    return std::string_view(texts).substr(node.a, node.b);
+    return k == Kind::Number || k == Kind::String ? std::string_view(texts).substr(node.a, node.b)
+                                                  : std::string_view();
 }
 
 bool PlanDocument::boolean(Index value) const {
-    const Node& node = resolved(value);
-    return node.kind == std::uint8_t(Kind::Boolean) && node.b != 0;
+    return kind(value) == Kind::Boolean && resolved(value).b != 0;
 }
 
 bool PlanDocument::number(Index value, double& out) const {
-    return kind(value) == Kind::Number && toDouble(text(value), out);
+    return kind(value) == Kind::Number && parseNumber(text(value), out);
 }
 
 bool PlanDocument::wholeNumber(Index value, long long& out) const {
-    std::string_view t = text(value);
-    if (kind(value) != Kind::Number || t.empty()) {
-        return false;
-    }
-    t.remove_prefix(t[0] == '+' ? 1 : 0);
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
-    return ec == std::errc() && end == t.data() + t.size();
+    return kind(value) == Kind::Number && parseNumber(text(value), out);
 }
 
 PlanDocument::Index PlanDocument::first(Index container) const {
-    const Node& node = resolved(container);
-    const bool isContainer =
-        node.kind == std::uint8_t(Kind::Object) || node.kind == std::uint8_t(Kind::Array);
-    return isContainer ? node.a : none;
+    const Kind k = kind(container);
+    return k == Kind::Object || k == Kind::Array ? resolved(container).a : none;
 }
 
 PlanDocument::Index PlanDocument::next(Index item) const {
@@ -601,64 +592,14 @@ PlanDocument::Index PlanDocument::next(Index item) const {
 }
 
 std::size_t PlanDocument::size(Index container) const {
-    const Node& node = resolved(container);
-    const bool isContainer =
-        node.kind == std::uint8_t(Kind::Object) || node.kind == std::uint8_t(Kind::Array);
-    return isContainer ? node.b : 0;
+    return first(container) != none ? resolved(container).b : 0;
 }
 
 PlanDocument::Index PlanDocument::find(Index object, std::string_view key) const {
-    if (kind(object) != Kind::Object) {
-        return none;
-    }
-    for (Index k = first(object); k != none; k = next(k)) {
+    for (Index k = kind(object) == Kind::Object ? first(object) : none; k != none; k = next(k)) {
         if (text(k) == key) {
             return value(k);
         }
     }
     return none;
-}
-
-std::size_t firstNonUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        // Continuation bytes that follow, and the range of the first one,
-        // which rules out overlong forms, surrogates and code points above
-        // U+10FFFF.
-        std::size_t more = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            more = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return i;
-        }
-        if (s.size() - i <= more) {
-            return i;
-        }
-        const unsigned char second = static_cast<unsigned char>(s[i + 1]);
-        if (second < low || second > high) {
-            return i;
-        }
-        for (std::size_t k = 2; k <= more; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-                return i;
-            }
-        }
-        i += more + 1;
-    }
-    return std::string_view::npos;
 }

@@ -83,8 +83,4 @@ private:
     Index rootIndex = none;
 };
 
-// The text of a plan that is not UTF-8: the offset of the first byte that
-// breaks the encoding (overlong forms and surrogates included), or npos.
-std::size_t firstNonUtf8(std::string_view text);
-
 #endif

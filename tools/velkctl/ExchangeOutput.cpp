@@ -23,39 +23,32 @@ bool isPlainNumber(const std::string& text) {
     return true;
 }
 
-struct Field {
-    const char* name;
-    unsigned char value;
-    bool flag;
-};
+} // namespace
 
-// The answer's fields in the order of the record.
-void answerFields(const Velk21DataBlockKernel& k, Field (&out)[14]) {
-    const Field fields[14] = {
-        {"code", k.id.code, false},   {"index", k.id.index, false}, {"ao", k.ao, false},
-        {"ntxt", k.ntxt, false},      {"status", k.status, false},  {"wtsBit", k.wtsBit, true},
-        {"csBit", k.csBit, true},     {"subLBit", k.subLBit, true}, {"efBit", k.efBit, true},
-        {"errBit", k.errBit, true},   {"data_0", k.data[0], false}, {"data_1", k.data[1], false},
-        {"data_2", k.data[2], false}, {"data_3", k.data[3], false},
-    };
-    for (int i = 0; i < 14; ++i) {
-        out[i] = fields[i];
-    }
+std::array<AnswerField, 14> answerFields(const Velk21DataBlockKernel& k) {
+    return {{{"code", k.id.code, false},
+             {"index", k.id.index, false},
+             {"ao", k.ao, false},
+             {"ntxt", k.ntxt, false},
+             {"status", k.status, false},
+             {"wtsBit", k.wtsBit, true},
+             {"csBit", k.csBit, true},
+             {"subLBit", k.subLBit, true},
+             {"efBit", k.efBit, true},
+             {"errBit", k.errBit, true},
+             {"data_0", k.data[0], false},
+             {"data_1", k.data[1], false},
+             {"data_2", k.data[2], false},
+             {"data_3", k.data[3], false}}};
 }
 
-std::string fieldText(const Field& f) {
-    return f.flag ? std::string(f.value != 0 ? "1" : "0") : hexByte(f.value);
-}
-
-void appendField(std::string& text, const Field& f) {
+void appendAnswerField(std::string& text, const AnswerField& f) {
     if (f.flag) {
         text += f.value != 0 ? '1' : '0';
     } else {
         appendHexByte(text, f.value);
     }
 }
-
-} // namespace
 
 std::string msText(double ms) {
     char text[32];
@@ -125,15 +118,14 @@ std::string csvField(const std::string& text) {
 
 // Both append into one string: the monitor formats millions of blocks.
 void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& k) {
-    Field fields[14];
-    answerFields(k, fields);
+    const std::array<AnswerField, 14> fields = answerFields(k);
     for (int i = 0; i < 10; ++i) {
         if (i != 0) {
             text += ' ';
         }
         text += fields[i].name;
         text += ' ';
-        appendField(text, fields[i]);
+        appendAnswerField(text, fields[i]);
         text += ',';
     }
     text += " data ";
@@ -141,8 +133,7 @@ void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& k) {
 }
 
 void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& k) {
-    Field fields[14];
-    answerFields(k, fields);
+    const std::array<AnswerField, 14> fields = answerFields(k);
     json += '{';
     for (int i = 0; i < 14; ++i) {
         if (i != 0) {
@@ -151,7 +142,7 @@ void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& k) {
         json += '"';
         json += fields[i].name;
         json += fields[i].flag ? "\":" : "\":\"";
-        appendField(json, fields[i]);
+        appendAnswerField(json, fields[i]);
         if (!fields[i].flag) {
             json += '"';
         }
@@ -239,10 +230,11 @@ std::string formatCsv(const ExchangeResult& r, const ExchangeLabel& l) {
                       std::to_string(r.code()) + "," + csvField(errorText(r.code())) + "," +
                       hexBytes(r.txAddressPacket) + "," + hexBytes(r.txDataPacket) + "," +
                       hexBytes(r.rxDataPacket);
-    Field fields[14];
-    answerFields(r.answer, fields);
-    for (const Field& f : fields) {
-        row += "," + (r.answerDecoded() ? fieldText(f) : std::string());
+    for (const AnswerField& f : answerFields(r.answer)) {
+        row += ',';
+        if (r.answerDecoded()) {
+            appendAnswerField(row, f);
+        }
     }
     row += "," + std::to_string(r.extendedData.size()) + "," + hexBytes(r.extendedData) + ",";
     row += l.rxType != 0 ? parameterTypeName(l.rxType) : "";

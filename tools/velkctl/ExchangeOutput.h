@@ -6,6 +6,7 @@
 #include "HexBytes.h"
 #include "ToolText.h"
 
+#include <array>
 #include <chrono>
 #include <string>
 
@@ -20,6 +21,18 @@ std::string errorText(int code);
 
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text);
+
+// A field of an answer's data block: a byte shown in hexadecimal, or a flag
+// shown as 0 or 1.
+struct AnswerField {
+    const char* name;
+    unsigned char value;
+    bool flag;
+};
+// The fields in the order of the records: code, index, ao, ntxt, status, the
+// five flags, data_0 to data_3.
+std::array<AnswerField, 14> answerFields(const Velk21DataBlockKernel& kernel);
+void appendAnswerField(std::string& text, const AnswerField& field);
 
 // The fields of a data block record: "code 3, index 1, ..., data 1 2 0 0" and
 // as a JSON object (bytes as hexadecimal strings, flags as 0 or 1).

@@ -1,6 +1,7 @@
 #include "Plan.h"
 
 #include "CommandLine.h"
+#include "ExchangeOutput.h"
 #include "PlanDocument.h"
 #include "RegularFile.h"
 #include "UserValue.h"
@@ -16,6 +17,27 @@ namespace {
 using Index = PlanDocument::Index;
 using Kind = PlanDocument::Kind;
 constexpr Index none = PlanDocument::none;
+
+// The answer field of that name (of the fields a data block carries), or null.
+const AnswerField* answerField(const std::string& name) {
+    static const std::array<AnswerField, 14> fields = answerFields(Velk21DataBlockKernel());
+    for (const AnswerField& f : fields) {
+        if (name == f.name) {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+// The answer fields a capture can name, "value:TYPE" aside.
+bool isAnswerField(const std::string& field) {
+    return answerField(field) != nullptr || field == "data" || field == "ext" ||
+           field == "ext_count";
+}
+
+bool hasVariable(const std::string& text) {
+    return text.find("${") != std::string::npos;
+}
 
 // Checks a document against the plan's shape and turns it into a Plan.
 class PlanReader {
@@ -34,17 +56,16 @@ private:
     }
     [[noreturn]] void fail(Index at, const std::string& reason) { fail(doc.line(at), reason); }
     std::string keyOf(Index key) const { return std::string(doc.text(key)); }
-    void onlyFields(Index object, const std::string& what,
-                    std::initializer_list<const char*> known) {
-        if (doc.kind(object) != Kind::Object) {
-            fail(object, what + " must be an object");
+    void object(Index v, const std::string& what, const std::string& note = "") {
+        if (doc.kind(v) != Kind::Object) {
+            fail(v, what + " must be an object" + note);
         }
-        for (Index k = doc.first(object); k != none; k = doc.next(k)) {
-            bool ok = false;
-            for (const char* field : known) {
-                ok = ok || doc.text(k) == field;
-            }
-            if (!ok) {
+    }
+    void onlyFields(Index v, const std::string& what, std::initializer_list<const char*> known) {
+        object(v, what);
+        for (Index k = doc.first(v); k != none; k = doc.next(k)) {
+            if (std::none_of(known.begin(), known.end(),
+                             [&](const char* field) { return doc.text(k) == field; })) {
                 fail(k, "unknown field '" + keyOf(k) + "' in " + what);
             }
         }
@@ -56,6 +77,13 @@ private:
                         std::to_string(max));
         }
         return unsigned(n);
+    }
+    // A whole number the object may leave out; target keeps its value then.
+    template <class T>
+    void whole(Index in, const char* key, unsigned min, unsigned max, T& target) {
+        if (const Index v = doc.find(in, key); v != none) {
+            target = T(whole(v, key, min, max));
+        }
     }
     // A number of 0 or more, and its text as written.
     std::string amount(Index v, const std::string& what, double& value) {
@@ -115,52 +143,31 @@ public:
     bool stopped = false;
 };
 
-const char* const requestFlags[] = {"time", "wts", "subl", "ef"};
-const char* const requestTexts[] = {"address", "address-1", "address-2", "address-3", "address-4",
-                                    "code",    "index",     "ao",        "ntxt",      "status",
-                                    "data",    "value",     "type",      "ext"};
-const char* const byteFields[] = {"code",   "index",  "ao",     "ntxt",  "status",
-                                  "data_0", "data_1", "data_2", "data_3"};
-const char* const flagFields[] = {"wtsBit", "csBit", "subLBit", "efBit", "errBit"};
-
-template <std::size_t N> bool among(std::string_view name, const char* const (&list)[N]) {
-    for (const char* item : list) {
-        if (name == item) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool hasVariable(const std::string& text) {
-    return text.find("${") != std::string::npos;
-}
-
 void PlanReader::readRequest(Index request, PlanStep& step) {
-    if (doc.kind(request) != Kind::Object) {
-        fail(request, "request must be an object");
-    }
+    object(request, "request");
     bool variables = false;
     for (Index k = doc.first(request); k != none; k = doc.next(k)) {
         const std::string key = keyOf(k);
         const Index v = doc.value(k);
-        if (among(key, requestFlags)) {
+        bool isFlag = false;
+        if (!isRequestOption(key, &isFlag)) {
+            fail(k, "unknown field '" + key + "' in request");
+        }
+        if (isFlag) {
             if (flag(v, "request " + key)) {
                 step.request.push_back({key, "", doc.line(v)});
             }
-        } else if (among(key, requestTexts)) {
-            // A number as written in the plan: its decimals are the value's.
-            const std::string value = key == "value" && doc.kind(v) == Kind::Number
-                                          ? std::string(doc.text(v))
-                                          : text(v, "request " + key);
-            if (hasVariable(value)) {
-                knownVariables(value, v);
-                variables = true;
-            }
-            step.request.push_back({key, value, doc.line(v)});
-        } else {
-            fail(k, "unknown field '" + key + "' in request");
+            continue;
         }
+        // A number as written in the plan: its decimals are the value's.
+        const std::string value = key == "value" && doc.kind(v) == Kind::Number
+                                      ? std::string(doc.text(v))
+                                      : text(v, "request " + key);
+        if (hasVariable(value)) {
+            knownVariables(value, v);
+            variables = true;
+        }
+        step.request.push_back({key, value, doc.line(v)});
     }
     if (variables) {
         return; // checked when the step runs, with the values captured by then
@@ -190,44 +197,37 @@ void PlanReader::readRequest(Index request, PlanStep& step) {
 }
 
 void PlanReader::readExpect(Index expect, PlanStep& step) {
-    if (doc.kind(expect) != Kind::Object) {
-        fail(expect, "expect must be an object");
-    }
+    object(expect, "expect");
     for (Index k = doc.first(expect); k != none; k = doc.next(k)) {
         const std::string key = keyOf(k);
         const Index v = doc.value(k);
+        const AnswerField* field = answerField(key);
         PlanExpectation e;
         e.field = key;
         e.line = doc.line(v);
-        if (key == "error") {
-            e.expected = std::to_string(whole(v, "expect error", 0, 8));
+        if (key == "error" || key == "ext_count") {
+            e.expected = std::to_string(whole(v, "expect " + key, 0, key == "error" ? 8 : 65535));
         } else if (key == "max_ms") {
             e.expected = amount(v, "expect max_ms must be a number of milliseconds, 0 or more; it",
                                 e.tolerance);
-        } else if (key == "ext_count") {
-            e.expected = std::to_string(whole(v, "expect ext_count", 0, 65535));
-        } else if (among(key, flagFields)) {
+        } else if (field != nullptr && field->flag) {
             e.expected = flag(v, "expect " + key) ? "1" : "0";
-        } else if (among(key, byteFields) || key == "data" || key == "ext") {
+        } else if (field != nullptr || key == "data" || key == "ext") {
             e.expected = text(v, "expect " + key);
+            const bool narrow = key == "ao" || key == "ntxt";
+            std::vector<unsigned char> bytes;
+            unsigned n = 0;
             if (hasVariable(e.expected)) {
                 knownVariables(e.expected, v);
-            } else {
-                const unsigned max = key == "ao" || key == "ntxt" ? 0x7F : 0xFF;
-                std::vector<unsigned char> bytes;
-                unsigned n = 0;
-                const bool ok =
-                    key == "data"  ? parseHexList(e.expected, 0xFF, bytes) && bytes.size() == 4
-                    : key == "ext" ? e.expected.empty() || parseHexList(e.expected, 0xFF, bytes)
-                                   : parseHexNumber(e.expected, max, n);
-                if (!ok) {
-                    char range[16];
-                    std::snprintf(range, sizeof range, "0..%X", max);
-                    fail(v, "expect " + key + " '" + e.expected + "': expected " +
-                                (key == "data"  ? std::string("four hexadecimal bytes 0..FF")
-                                 : key == "ext" ? std::string("hexadecimal bytes 0..FF")
-                                                : "a hexadecimal number " + std::string(range)));
-                }
+            } else if (key == "data" ? !parseHexList(e.expected, 0xFF, bytes) || bytes.size() != 4
+                       : key == "ext"
+                           ? !e.expected.empty() && !parseHexList(e.expected, 0xFF, bytes)
+                           : !parseHexNumber(e.expected, narrow ? 0x7F : 0xFF, n)) {
+                fail(v, "expect " + key + " '" + e.expected + "': expected " +
+                            (key == "data"  ? "four hexadecimal bytes 0..FF"
+                             : key == "ext" ? "hexadecimal bytes 0..FF"
+                             : narrow       ? "a hexadecimal number 0..7F"
+                                            : "a hexadecimal number 0..FF"));
             }
         } else if (key == "value") {
             onlyFields(v, "expect value", {"type", "equals", "tolerance"});
@@ -259,23 +259,19 @@ void PlanReader::readExpect(Index expect, PlanStep& step) {
 }
 
 void PlanReader::readCaptures(Index capture, PlanStep& step) {
-    if (doc.kind(capture) != Kind::Object) {
-        fail(capture, "capture must be an object: variable name -> answer field");
-    }
+    object(capture, "capture", ": variable name -> answer field");
     for (Index k = doc.first(capture); k != none; k = doc.next(k)) {
         const std::string variable = keyOf(k);
-        bool nameOk = !variable.empty() && !std::isdigit(static_cast<unsigned char>(variable[0]));
-        for (char c : variable) {
-            nameOk = nameOk && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
-        }
-        if (!nameOk) {
+        if (variable.empty() || std::isdigit(static_cast<unsigned char>(variable[0])) ||
+            !std::all_of(variable.begin(), variable.end(),
+                         [](unsigned char c) { return std::isalnum(c) || c == '_'; })) {
             fail(k, "variable name '" + variable + "': letters, digits and _ only");
         }
         const Index v = doc.value(k);
         const std::string field = text(v, "capture " + variable);
         const bool typed =
             field.compare(0, 6, "value:") == 0 && parameterTypeCode(field.substr(6)) > 0;
-        if (!typed && !isPlanAnswerField(field)) {
+        if (!typed && !isAnswerField(field)) {
             fail(v, "capture " + variable + ": unknown answer field '" + field +
                         "' (a field such as code or data_0, data, ext, ext_count or value:TYPE)");
         }
@@ -294,15 +290,9 @@ bool PlanReader::read(Plan& plan, std::string& error) {
         if (const Index v = doc.find(root, "port"); v != none) {
             plan.port = text(v, "port");
         }
-        if (const Index v = doc.find(root, "baud"); v != none) {
-            plan.baudRate = whole(v, "baud", 1, 4000000);
-        }
-        if (const Index v = doc.find(root, "timeout"); v != none) {
-            plan.timeoutMs = whole(v, "timeout", 0, 3600000);
-        }
-        if (const Index v = doc.find(root, "restarts"); v != none) {
-            plan.restarts = whole(v, "restarts", 0, 1000000);
-        }
+        whole(root, "baud", 1, 4000000, plan.baudRate);
+        whole(root, "timeout", 0, 3600000, plan.timeoutMs);
+        whole(root, "restarts", 0, 1000000, plan.restarts);
         const Index steps = doc.find(root, "steps");
         if (steps == none || doc.kind(steps) != Kind::Array || doc.size(steps) == 0) {
             fail(steps != none ? steps : root, "the plan needs steps: a list of steps");
@@ -318,15 +308,9 @@ bool PlanReader::read(Plan& plan, std::string& error) {
             const Index stepName = doc.find(s, "name");
             step.name = stepName != none ? text(stepName, "name")
                                          : "step " + std::to_string(plan.steps.size() + 1);
-            if (const Index v = doc.find(s, "repeat"); v != none) {
-                step.repeat = whole(v, "repeat", 1, 1000000);
-            }
-            if (const Index v = doc.find(s, "delay_ms"); v != none) {
-                step.delayMs = whole(v, "delay_ms", 0, 3600000);
-            }
-            if (const Index v = doc.find(s, "timeout"); v != none) {
-                step.timeoutMs = int(whole(v, "timeout", 0, 3600000));
-            }
+            whole(s, "repeat", 1, 1000000, step.repeat);
+            whole(s, "delay_ms", 0, 3600000, step.delayMs);
+            whole(s, "timeout", 0, 3600000, step.timeoutMs);
             const Index request = doc.find(s, "request");
             if (request == none) {
                 fail(s, "step '" + step.name + "' has no request");
@@ -356,55 +340,6 @@ bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
-
-} // namespace
-
-bool isPlanAnswerField(const std::string& field) {
-    return among(field, byteFields) || among(field, flagFields) || field == "data" ||
-           field == "ext" || field == "ext_count";
-}
-
-bool planYamlSupported() {
-#ifdef VELK_HAVE_YAML
-    return true;
-#else
-    return false;
-#endif
-}
-
-bool substitutePlanVariables(const std::string& text,
-                             const std::vector<std::pair<std::string, std::string>>& variables,
-                             std::string& out, std::string& error) {
-    std::string result;
-    std::string::size_type from = 0;
-    for (;;) {
-        const std::string::size_type open = text.find("${", from);
-        if (open == std::string::npos) {
-            result += text.substr(from);
-            break;
-        }
-        const std::string::size_type close = text.find('}', open);
-        if (close == std::string::npos) {
-            error = "unclosed ${ in '" + text + "'";
-            return false;
-        }
-        const std::string name = text.substr(open + 2, close - open - 2);
-        const std::pair<std::string, std::string>* found = nullptr;
-        for (const auto& v : variables) {
-            found = v.first == name ? &v : found;
-        }
-        if (found == nullptr) {
-            error = "variable '" + name + "' is not captured by an earlier step";
-            return false;
-        }
-        result += text.substr(from, open - from) + found->second;
-        from = close + 1;
-    }
-    out = result;
-    return true;
-}
-
-namespace {
 
 // Parses and checks text, which goes once the document holds what it says.
 bool readPlan(std::string&& text, const std::string& name, bool yaml, Plan& plan,
@@ -459,27 +394,49 @@ bool readPlanFile(const std::string& path, Plan& plan, std::string& error, const
 // The message on one line: control characters that a plan's texts may hold
 // (a field name with a line break in it) are shown escaped.
 bool oneLine(bool ok, std::string& error) {
-    if (ok) {
-        return true;
-    }
-    std::string out;
-    for (char c : error) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7F) {
-            out += c;
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            out += c == '\n' ? "\\n" : (c == '\r' ? "\\r" : "\\t");
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            out += hex;
-        }
-    }
-    error = out;
-    return false;
+    error = ok ? error : printableText(error);
+    return ok;
 }
 
 } // namespace
+
+bool planYamlSupported() {
+#ifdef VELK_HAVE_YAML
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool substitutePlanVariables(const std::string& text,
+                             const std::vector<std::pair<std::string, std::string>>& variables,
+                             std::string& out, std::string& error) {
+    std::string result;
+    std::string::size_type from = 0;
+    for (;;) {
+        const std::string::size_type open = text.find("${", from);
+        if (open == std::string::npos) {
+            result += text.substr(from);
+            break;
+        }
+        const std::string::size_type close = text.find('}', open);
+        if (close == std::string::npos) {
+            error = "unclosed ${ in '" + text + "'";
+            return false;
+        }
+        const std::string name = text.substr(open + 2, close - open - 2);
+        const auto found = std::find_if(variables.rbegin(), variables.rend(),
+                                        [&](const auto& v) { return v.first == name; });
+        if (found == variables.rend()) {
+            error = "variable '" + name + "' is not captured by an earlier step";
+            return false;
+        }
+        result += text.substr(from, open - from) + found->second;
+        from = close + 1;
+    }
+    out = result;
+    return true;
+}
 
 bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
                std::string& error, const PlanStop& stop) {

@@ -75,7 +75,4 @@ bool substitutePlanVariables(const std::string& text,
                              const std::vector<std::pair<std::string, std::string>>& variables,
                              std::string& out, std::string& error);
 
-// The answer fields a capture can name, "value:TYPE" aside.
-bool isPlanAnswerField(const std::string& field);
-
 #endif

@@ -58,24 +58,14 @@ std::string StepFailure::text() const {
 }
 
 std::string stepAnswerField(const ExchangeResult& a, const std::string& field) {
-    const Velk21DataBlockKernel& k = a.answer;
-    const struct {
-        const char* name;
-        unsigned char value;
-    } bytes[] = {{"code", k.id.code},   {"index", k.id.index}, {"ao", k.ao},
-                 {"ntxt", k.ntxt},      {"status", k.status},  {"data_0", k.data[0]},
-                 {"data_1", k.data[1]}, {"data_2", k.data[2]}, {"data_3", k.data[3]},
-                 {"wtsBit", k.wtsBit},  {"csBit", k.csBit},    {"subLBit", k.subLBit},
-                 {"efBit", k.efBit},    {"errBit", k.errBit}};
-    for (const auto& b : bytes) {
-        if (field == b.name) {
-            return field.size() > 3 && field.compare(field.size() - 3, 3, "Bit") == 0
-                       ? std::string(b.value != 0 ? "1" : "0")
-                       : hexByte(b.value);
+    std::string text;
+    for (const AnswerField& f : answerFields(a.answer)) {
+        if (field == f.name) {
+            appendAnswerField(text, f);
         }
     }
     if (field == "data") {
-        return hexBytes(k.data, 4, ',');
+        return hexBytes(a.answer.data, 4, ',');
     }
     if (field == "ext") {
         return hexBytes(a.extendedData, ',');
@@ -84,9 +74,9 @@ std::string stepAnswerField(const ExchangeResult& a, const std::string& field) {
         return std::to_string(a.extendedData.size());
     }
     if (field.compare(0, 6, "value:") == 0) {
-        return typedValueText(k.data, parameterTypeCode(field.substr(6)));
+        return typedValueText(a.answer.data, parameterTypeCode(field.substr(6)));
     }
-    return "";
+    return text;
 }
 
 void checkStep(const PlanStep& step, const PlanVariables& variables, const ExchangeResult& answer,

@@ -35,43 +35,18 @@ unsigned blockSize(unsigned char header, BusItem::Kind& kind) {
 } // namespace
 
 const char* busKindName(BusItem::Kind kind) {
-    switch (kind) {
-    case BusItem::Kind::Address:
-        return "address";
-    case BusItem::Kind::Data:
-        return "data";
-    case BusItem::Kind::Extended:
-        return "extended";
-    case BusItem::Kind::Noise:
-        break;
-    }
-    return "noise";
+    const char* const names[] = {"address", "data", "extended", "noise"};
+    return names[int(kind)];
 }
 
 const char* busVerdictName(BusItem::Verdict verdict) {
-    switch (verdict) {
-    case BusItem::Verdict::Ok:
-        return "ok";
-    case BusItem::Verdict::BadCrc:
-        return "bad CRC";
-    case BusItem::Verdict::Short:
-        return "cut short";
-    case BusItem::Verdict::Noise:
-        break;
-    }
-    return "noise";
+    const char* const names[] = {"ok", "bad CRC", "cut short", "noise"};
+    return names[int(verdict)];
 }
 
 const char* busDirectionName(BusItem::Direction direction) {
-    switch (direction) {
-    case BusItem::Direction::Request:
-        return "request";
-    case BusItem::Direction::Answer:
-        return "answer";
-    case BusItem::Direction::Unknown:
-        break;
-    }
-    return "-";
+    const char* const names[] = {"-", "request", "answer"};
+    return names[int(direction)];
 }
 
 BusDecoder::BusDecoder(Sink sink, std::uint64_t idleUs)

@@ -43,6 +43,7 @@ struct BusItem {
     unsigned extendedCount = 0;
 };
 
+// Names as the records show them, in the order of the enumerations.
 const char* busKindName(BusItem::Kind kind);
 const char* busVerdictName(BusItem::Verdict verdict);
 const char* busDirectionName(BusItem::Direction direction);

@@ -16,15 +16,8 @@ std::string addressText(const ScanEntry& e) {
 }
 
 const char* resultName(ScanEntry::Result result) {
-    switch (result) {
-    case ScanEntry::Result::Answered:
-        return "answered";
-    case ScanEntry::Result::Faulty:
-        return "faulty";
-    case ScanEntry::Result::Silent:
-        break;
-    }
-    return "silent";
+    const char* const names[] = {"answered", "silent", "faulty"};
+    return names[int(result)];
 }
 
 } // namespace

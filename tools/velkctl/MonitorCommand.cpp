@@ -20,119 +20,39 @@ std::uint64_t monotonicUs() {
                              .count());
 }
 
-std::string fieldsText(const BusItem& item) {
-    if (item.verdict != BusItem::Verdict::Ok) {
-        return "";
-    }
-    switch (item.kind) {
-    case BusItem::Kind::Address: {
-        const Velk21Address& a = item.address.address;
-        const unsigned char levels[] = {a.address_1, a.address_2, a.address_3, a.address_4};
-        return "address " + hexBytes(levels, 4, ',') + ", timeBit " +
-               std::to_string(item.address.timeBit);
-    }
-    case BusItem::Kind::Data:
-        return dataFieldsText(item.data);
-    case BusItem::Kind::Extended:
-        return "block " + std::to_string(item.extendedIndex) +
-               (item.extendedCount != 0 ? "/" + std::to_string(item.extendedCount) : "") +
-               ", wtsBit " + std::to_string(item.extended.wtsBit) + ", csBit " +
-               std::to_string(item.extended.csBit) + ", subLBit " +
-               std::to_string(item.extended.subLBit) + ", data " + hexBytes(item.extended.data, 7);
-    case BusItem::Kind::Noise:
-        break;
-    }
-    return "";
-}
-
-std::string fieldsJson(const BusItem& item) {
-    if (item.verdict != BusItem::Verdict::Ok) {
-        return "null";
-    }
-    switch (item.kind) {
-    case BusItem::Kind::Address: {
-        const Velk21Address& a = item.address.address;
-        return "{\"address_1\":\"" + hexByte(a.address_1) + "\",\"address_2\":\"" +
+// The fields of a block that decoded, as text or a JSON object (else
+// nothing, or null).
+void appendFields(std::string& out, const BusItem& item, bool json) {
+    const Velk21Address& a = item.address.address;
+    const Velk21ExtendedBlockKernel& x = item.extended;
+    if (item.verdict != BusItem::Verdict::Ok || item.kind == BusItem::Kind::Noise) {
+        out += json ? "null" : "";
+    } else if (item.kind == BusItem::Kind::Data) {
+        (json ? appendDataFieldsJson : appendDataFieldsText)(out, item.data);
+    } else if (item.kind == BusItem::Kind::Address && json) {
+        out += "{\"address_1\":\"" + hexByte(a.address_1) + "\",\"address_2\":\"" +
                hexByte(a.address_2) + "\",\"address_3\":\"" + hexByte(a.address_3) +
                "\",\"address_4\":\"" + hexByte(a.address_4) +
                "\",\"timeBit\":" + std::to_string(item.address.timeBit) + "}";
-    }
-    case BusItem::Kind::Data:
-        return dataFieldsJson(item.data);
-    case BusItem::Kind::Extended:
-        return "{\"block\":" + std::to_string(item.extendedIndex) +
+    } else if (item.kind == BusItem::Kind::Address) {
+        const unsigned char levels[] = {a.address_1, a.address_2, a.address_3, a.address_4};
+        out += "address " + hexBytes(levels, 4, ',') + ", timeBit " +
+               std::to_string(item.address.timeBit);
+    } else if (json) {
+        out += "{\"block\":" + std::to_string(item.extendedIndex) +
                ",\"blocks\":" + std::to_string(item.extendedCount) +
-               ",\"wtsBit\":" + std::to_string(item.extended.wtsBit) +
-               ",\"csBit\":" + std::to_string(item.extended.csBit) +
-               ",\"subLBit\":" + std::to_string(item.extended.subLBit) + ",\"data\":\"" +
-               hexBytes(item.extended.data, 7) + "\"}";
-    case BusItem::Kind::Noise:
-        break;
+               ",\"wtsBit\":" + std::to_string(x.wtsBit) + ",\"csBit\":" + std::to_string(x.csBit) +
+               ",\"subLBit\":" + std::to_string(x.subLBit) + ",\"data\":\"" + hexBytes(x.data, 7) +
+               "\"}";
+    } else {
+        out += "block " + std::to_string(item.extendedIndex) +
+               (item.extendedCount != 0 ? "/" + std::to_string(item.extendedCount) : "") +
+               ", wtsBit " + std::to_string(x.wtsBit) + ", csBit " + std::to_string(x.csBit) +
+               ", subLBit " + std::to_string(x.subLBit) + ", data " + hexBytes(x.data, 7);
     }
-    return "null";
 }
 
-// Prints each item as the decoder hands it over, and counts it.
-class MonitorReport {
-public:
-    MonitorReport(const MonitorOptions& options, std::ostream& out, bool live)
-        : options(options), out(out), live(live) {
-        if (!options.output.quiet && options.output.mode == OutputMode::Csv) {
-            out << busItemCsvHeader() << '\n';
-        }
-    }
-
-    void item(const BusItem& item) {
-        statistics.add(item);
-        if (options.output.quiet) {
-            return;
-        }
-        // Lines gather in one buffer, written out in large pieces (at once when live).
-        switch (options.output.mode) {
-        case OutputMode::Text:
-            appendBusItemText(buffer, item);
-            break;
-        case OutputMode::Json:
-            appendBusItemJson(buffer, item);
-            break;
-        case OutputMode::Csv:
-            buffer += formatBusItemCsv(item);
-            break;
-        }
-        buffer += '\n';
-        if (live || buffer.size() >= flushSize) {
-            flush();
-        }
-    }
-
-    void summary(std::ostream& err) {
-        flush();
-        if (options.output.mode == OutputMode::Json) {
-            out << statistics.json() << std::endl;
-        } else {
-            (options.output.mode == OutputMode::Csv ? err : out) << statistics.text() << std::flush;
-        }
-    }
-
-private:
-    const MonitorOptions& options;
-    std::ostream& out;
-    void flush() {
-        out.write(buffer.data(), std::streamsize(buffer.size()));
-        if (live) {
-            out.flush();
-        }
-        buffer.clear();
-    }
-
-    static constexpr std::size_t flushSize = 1 << 16;
-    bool live;
-    std::string buffer;
-    MonitorStatistics statistics;
-};
-
-} // namespace
-
+// Both append into one string: the monitor formats millions of blocks.
 void appendBusItemText(std::string& text, const BusItem& item) {
     char head[96];
     const int n = std::snprintf(head, sizeof head, "%12llu us %+10lld us  %-8s %-9s %-10s",
@@ -141,14 +61,9 @@ void appendBusItemText(std::string& text, const BusItem& item) {
                                 busVerdictName(item.verdict));
     text.append(head, std::size_t(n > 0 ? n : 0));
     appendHexBytes(text, item.bytes.data(), unsigned(item.bytes.size()));
-    if (item.verdict != BusItem::Verdict::Ok) {
-        return;
-    }
-    text += " | ";
-    if (item.kind == BusItem::Kind::Data) {
-        appendDataFieldsText(text, item.data);
-    } else {
-        text += fieldsText(item);
+    if (item.verdict == BusItem::Verdict::Ok) {
+        text += " | ";
+        appendFields(text, item, false);
     }
 }
 
@@ -172,13 +87,113 @@ void appendBusItemJson(std::string& json, const BusItem& item) {
     json += "\",\"bytes\":\"";
     appendHexBytes(json, item.bytes.data(), unsigned(item.bytes.size()));
     json += "\",\"fields\":";
-    if (item.verdict == BusItem::Verdict::Ok && item.kind == BusItem::Kind::Data) {
-        appendDataFieldsJson(json, item.data);
-    } else {
-        json += fieldsJson(item);
-    }
+    appendFields(json, item, true);
     json += '}';
 }
+
+void appendBusItemCsv(std::string& csv, const BusItem& item) {
+    std::string fields;
+    appendFields(fields, item, false);
+    csv += std::to_string(item.timeUs) + "," + std::to_string(item.gapUs) + "," +
+           (item.direction == BusItem::Direction::Unknown ? "" : busDirectionName(item.direction)) +
+           "," + busKindName(item.kind) + "," + busVerdictName(item.verdict) + "," +
+           hexBytes(item.bytes) + "," + csvField(fields);
+}
+
+// Counts for the summary at the end.
+class MonitorStatistics {
+public:
+    void add(const BusItem& item) {
+        if (item.kind == BusItem::Kind::Noise) {
+            ++noisePieces;
+            noiseBytes += item.bytes.size();
+            return;
+        }
+        ++blocks;
+        ok += item.verdict == BusItem::Verdict::Ok ? 1 : 0;
+        badCrc += item.verdict == BusItem::Verdict::BadCrc ? 1 : 0;
+        cutShort += item.verdict == BusItem::Verdict::Short ? 1 : 0;
+        requests += item.kind == BusItem::Kind::Address ? 1 : 0;
+        answers += item.kind == BusItem::Kind::Data && item.direction == BusItem::Direction::Answer
+                       ? 1
+                       : 0;
+    }
+
+    std::string text() const {
+        return "Monitor: " + std::to_string(blocks) + " blocks (" + std::to_string(ok) + " ok, " +
+               std::to_string(badCrc) + " bad CRC, " + std::to_string(cutShort) + " cut short), " +
+               std::to_string(requests) + " requests, " + std::to_string(answers) + " answers, " +
+               std::to_string(noiseBytes) + " noise bytes in " + std::to_string(noisePieces) +
+               " pieces\n";
+    }
+
+    std::string json() const {
+        return "{\"type\":\"monitor_summary\",\"blocks\":" + std::to_string(blocks) +
+               ",\"ok\":" + std::to_string(ok) + ",\"bad_crc\":" + std::to_string(badCrc) +
+               ",\"cut_short\":" + std::to_string(cutShort) +
+               ",\"requests\":" + std::to_string(requests) +
+               ",\"answers\":" + std::to_string(answers) +
+               ",\"noise_pieces\":" + std::to_string(noisePieces) +
+               ",\"noise_bytes\":" + std::to_string(noiseBytes) + "}";
+    }
+
+private:
+    unsigned blocks = 0;
+    unsigned ok = 0;
+    unsigned badCrc = 0;
+    unsigned cutShort = 0;
+    unsigned requests = 0; // address blocks
+    unsigned answers = 0;  // answer data blocks
+    unsigned noisePieces = 0;
+    unsigned long long noiseBytes = 0;
+};
+
+// Prints each item as the decoder hands it over, and counts it.
+class MonitorReport {
+public:
+    MonitorReport(const Output& output, std::ostream& out, bool live)
+        : output(output), out(out), live(live) {
+        startRecords(output, out, "time_us,gap_us,direction,kind,verdict,bytes,fields");
+    }
+
+    void item(const BusItem& item) {
+        statistics.add(item);
+        if (output.quiet) {
+            return;
+        }
+        // Lines gather in one buffer, written out in large pieces (at once when live).
+        (output.mode == OutputMode::Text   ? appendBusItemText
+         : output.mode == OutputMode::Json ? appendBusItemJson
+                                           : appendBusItemCsv)(buffer, item);
+        buffer += '\n';
+        if (live || buffer.size() >= flushSize) {
+            flush();
+        }
+    }
+
+    void summary(std::ostream& err) {
+        flush();
+        endRecords(output, out, err, statistics.text(), statistics.json());
+    }
+
+private:
+    void flush() {
+        out.write(buffer.data(), std::streamsize(buffer.size()));
+        if (live) {
+            out.flush();
+        }
+        buffer.clear();
+    }
+
+    static constexpr std::size_t flushSize = 1 << 16;
+    const Output& output;
+    std::ostream& out;
+    bool live;
+    std::string buffer;
+    MonitorStatistics statistics;
+};
+
+} // namespace
 
 std::string formatBusItemText(const BusItem& item) {
     std::string text;
@@ -192,49 +207,6 @@ std::string formatBusItemJson(const BusItem& item) {
     return json;
 }
 
-std::string busItemCsvHeader() {
-    return "time_us,gap_us,direction,kind,verdict,bytes,fields";
-}
-
-std::string formatBusItemCsv(const BusItem& item) {
-    return std::to_string(item.timeUs) + "," + std::to_string(item.gapUs) + "," +
-           (item.direction == BusItem::Direction::Unknown ? "" : busDirectionName(item.direction)) +
-           "," + busKindName(item.kind) + "," + busVerdictName(item.verdict) + "," +
-           hexBytes(item.bytes) + "," + csvField(fieldsText(item));
-}
-
-void MonitorStatistics::add(const BusItem& item) {
-    if (item.kind == BusItem::Kind::Noise) {
-        ++noisePieces;
-        noiseBytes += item.bytes.size();
-        return;
-    }
-    ++blocks;
-    ok += item.verdict == BusItem::Verdict::Ok ? 1 : 0;
-    badCrc += item.verdict == BusItem::Verdict::BadCrc ? 1 : 0;
-    cutShort += item.verdict == BusItem::Verdict::Short ? 1 : 0;
-    requests += item.kind == BusItem::Kind::Address ? 1 : 0;
-    answers +=
-        item.kind == BusItem::Kind::Data && item.direction == BusItem::Direction::Answer ? 1 : 0;
-}
-
-std::string MonitorStatistics::text() const {
-    return "Monitor: " + std::to_string(blocks) + " blocks (" + std::to_string(ok) + " ok, " +
-           std::to_string(badCrc) + " bad CRC, " + std::to_string(cutShort) + " cut short), " +
-           std::to_string(requests) + " requests, " + std::to_string(answers) + " answers, " +
-           std::to_string(noiseBytes) + " noise bytes in " + std::to_string(noisePieces) +
-           " pieces\n";
-}
-
-std::string MonitorStatistics::json() const {
-    return "{\"type\":\"monitor_summary\",\"blocks\":" + std::to_string(blocks) +
-           ",\"ok\":" + std::to_string(ok) + ",\"bad_crc\":" + std::to_string(badCrc) +
-           ",\"cut_short\":" + std::to_string(cutShort) +
-           ",\"requests\":" + std::to_string(requests) + ",\"answers\":" + std::to_string(answers) +
-           ",\"noise_pieces\":" + std::to_string(noisePieces) +
-           ",\"noise_bytes\":" + std::to_string(noiseBytes) + "}";
-}
-
 int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err,
                   StopSignals& stop) {
     CaptureReader reader;
@@ -243,7 +215,7 @@ int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err,
         err << "velkctl: " << error << std::endl;
         return velkctlExitPort;
     }
-    MonitorReport report(o, out, false);
+    MonitorReport report(o.output, out, false);
     BusDecoder decoder([&](const BusItem& item) { report.item(item); },
                        std::uint64_t(o.idleMs) * 1000);
     std::uint64_t timeUs = 0;
@@ -285,7 +257,7 @@ int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, St
         err << "velkctl: monitoring " << o.port << " (" << path << ")" << std::endl;
     }
 
-    MonitorReport report(o, out, true);
+    MonitorReport report(o.output, out, true);
     BusDecoder decoder([&](const BusItem& item) { report.item(item); },
                        std::uint64_t(o.idleMs) * 1000);
     int status = 0;

@@ -12,18 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 namespace {
-
-std::string secondsText(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", seconds);
-    return text;
-}
-
-std::string jsonText(const std::string& text) {
-    return "\"" + jsonEscape(text) + "\"";
-}
 
 bool sameBytes(const std::string& expected, const std::string& got) {
     std::vector<unsigned char> a;
@@ -33,8 +24,8 @@ bool sameBytes(const std::string& expected, const std::string& got) {
     return aOk && bOk && a == b;
 }
 
-} // namespace
-
+// The request of a step with the variables filled in, converted by the
+// command line's own definitions; false with the reason when it is invalid.
 bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
                  ExchangeRequest& request, std::string& error) {
     RequestOptions options;
@@ -52,6 +43,94 @@ bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& va
         options, step.timeoutMs >= 0 ? unsigned(step.timeoutMs) : plan.timeoutMs, plan.restarts);
     return true;
 }
+
+// "field: expected X, got Y; ..."
+std::string failuresText(const StepResult& r) {
+    std::string text;
+    for (const StepFailure& f : r.failures) {
+        text += (text.empty() ? "" : "; ") + f.text();
+    }
+    return text;
+}
+
+const char* resultName(const StepResult& r) {
+    return !r.run ? "not run" : (r.passed ? "pass" : "fail");
+}
+
+std::string formatStepText(const StepResult& r) {
+    std::string text = std::string(!r.run ? "SKIP" : (r.passed ? "PASS" : "FAIL")) + "  " +
+                       std::to_string(r.number) + " " + r.name;
+    if (!r.run) {
+        return text + ": not run";
+    }
+    text += " (" + std::to_string(r.repeats) + (r.repeats == 1 ? " exchange" : " exchanges") +
+            ", max " + msText(r.maxMs) + " ms)";
+    return r.failures.empty() ? text : text + ": " + failuresText(r);
+}
+
+std::string formatStepJson(const StepResult& r) {
+    std::string json = "{\"type\":\"step\",\"step\":" + std::to_string(r.number) +
+                       ",\"name\":" + jsonString(r.name) + ",\"result\":\"" + resultName(r) +
+                       "\",\"exchanges\":" + std::to_string(r.repeats) +
+                       ",\"max_ms\":" + msText(r.maxMs) + ",\"failures\":[";
+    for (const StepFailure& f : r.failures) {
+        json += std::string(json.back() == '[' ? "" : ",") + "{\"field\":" + jsonString(f.field) +
+                ",\"expected\":" + jsonString(f.expected) + ",\"got\":" + jsonString(f.got) + "}";
+    }
+    return json + "]}";
+}
+
+std::string formatStepCsv(const StepResult& r) {
+    return std::to_string(r.number) + "," + csvField(r.name) + "," + resultName(r) + "," +
+           std::to_string(r.repeats) + "," + msText(r.maxMs) + "," + csvField(failuresText(r));
+}
+
+// Text for XML character data and attribute values.
+std::string xmlEscape(const std::string& text) {
+    const char* const entities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const std::size_t entity = std::string_view("&<>\"'").find(c);
+        if (entity != std::string_view::npos) {
+            out += entities[entity];
+        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            out += "\xEF\xBF\xBD"; // U+FFFD: XML 1.0 has no place for other control characters
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Steps that passed, failed, and were not run.
+struct Tally {
+    unsigned passed = 0;
+    unsigned failed = 0;
+    unsigned notRun = 0;
+};
+
+Tally tally(const std::vector<StepResult>& results) {
+    Tally t;
+    for (const StepResult& r : results) {
+        ++(r.passed ? t.passed : (r.run ? t.failed : t.notRun));
+    }
+    return t;
+}
+
+// Whether the report can be written, without touching one that is there.
+bool reportWritable(const std::string& path) {
+    std::ifstream existing(path);
+    std::ofstream file(path, existing ? std::ios::app : std::ios::out);
+    const bool writable = file.is_open();
+    file.close();
+    if (!existing && writable) {
+        std::remove(path.c_str()); // made only to try
+    }
+    return writable;
+}
+
+} // namespace
 
 std::string StepFailure::text() const {
     return field + ": expected " + expected + ", got " + got;
@@ -82,10 +161,9 @@ std::string stepAnswerField(const ExchangeResult& a, const std::string& field) {
 void checkStep(const PlanStep& step, const PlanVariables& variables, const ExchangeResult& answer,
                std::vector<StepFailure>& failures) {
     const std::string code = std::to_string(answer.code()) + " (" + errorText(answer.code()) + ")";
-    bool errorChecked = false;
-    for (const PlanExpectation& e : step.expectations) {
-        errorChecked = errorChecked || e.field == "error";
-    }
+    const bool errorChecked =
+        std::any_of(step.expectations.begin(), step.expectations.end(),
+                    [](const PlanExpectation& e) { return e.field == "error"; });
     if (!errorChecked && answer.code() != 0) {
         failures.push_back({"error", "0", code});
     }
@@ -119,10 +197,9 @@ void checkStep(const PlanStep& step, const PlanVariables& variables, const Excha
             }
         } else {
             const std::string got = stepAnswerField(answer, e.field);
-            const bool list = e.field == "data" || e.field == "ext";
             unsigned want = 0;
             unsigned have = 0;
-            const bool same = list ? sameBytes(expected, got)
+            const bool same = e.field == "data" || e.field == "ext" ? sameBytes(expected, got)
                               : e.field == "ext_count"
                                   ? expected == got
                                   : parseHexNumber(expected, 0xFF, want) &&
@@ -134,77 +211,12 @@ void checkStep(const PlanStep& step, const PlanVariables& variables, const Excha
     }
 }
 
-std::string formatStepText(const StepResult& r) {
-    std::string text = std::string(!r.run ? "SKIP" : (r.passed ? "PASS" : "FAIL")) + "  " +
-                       std::to_string(r.number) + " " + r.name;
-    if (!r.run) {
-        return text + ": not run";
-    }
-    text += " (" + std::to_string(r.repeats) + (r.repeats == 1 ? " exchange" : " exchanges") +
-            ", max " + msText(r.maxMs) + " ms)";
-    for (std::size_t i = 0; i < r.failures.size(); ++i) {
-        text += (i == 0 ? ": " : "; ") + r.failures[i].text();
-    }
-    return text;
-}
-
-std::string formatStepJson(const StepResult& r) {
-    std::string json = "{\"type\":\"step\",\"step\":" + std::to_string(r.number) +
-                       ",\"name\":" + jsonText(r.name) + ",\"result\":\"" +
-                       (!r.run ? "not run" : (r.passed ? "pass" : "fail")) +
-                       "\",\"exchanges\":" + std::to_string(r.repeats) +
-                       ",\"max_ms\":" + msText(r.maxMs) + ",\"failures\":[";
-    for (std::size_t i = 0; i < r.failures.size(); ++i) {
-        const StepFailure& f = r.failures[i];
-        json += std::string(i == 0 ? "" : ",") + "{\"field\":" + jsonText(f.field) +
-                ",\"expected\":" + jsonText(f.expected) + ",\"got\":" + jsonText(f.got) + "}";
-    }
-    return json + "]}";
-}
-
-std::string xmlEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            // XML 1.0 has no place for other control characters, escaped or not.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                out += "\xEF\xBF\xBD"; // U+FFFD
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
-
 std::string junitReport(const Plan& plan, const std::vector<StepResult>& results, double seconds,
                         const std::string& timestamp) {
-    unsigned failures = 0;
-    unsigned skipped = 0;
-    for (const StepResult& r : results) {
-        failures += r.run && !r.passed ? 1 : 0;
-        skipped += r.run ? 0 : 1;
-    }
+    const Tally t = tally(results);
     const std::string counts = " tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
-                               std::to_string(failures) + "\" errors=\"0\" skipped=\"" +
-                               std::to_string(skipped) + "\" time=\"" + secondsText(seconds) + "\"";
+                               std::to_string(t.failed) + "\" errors=\"0\" skipped=\"" +
+                               std::to_string(t.notRun) + "\" time=\"" + msText(seconds) + "\"";
     const std::string name = xmlEscape(plan.file);
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"velkctl "
                       "run\"" +
@@ -213,7 +225,7 @@ std::string junitReport(const Plan& plan, const std::vector<StepResult>& results
     for (const StepResult& r : results) {
         xml += "    <testcase classname=\"" + name + "\" name=\"" +
                xmlEscape(std::to_string(r.number) + " " + r.name) + "\" time=\"" +
-               secondsText(r.seconds) + "\"";
+               msText(r.seconds) + "\"";
         if (r.run && r.passed) {
             xml += "/>\n";
             continue;
@@ -222,102 +234,18 @@ std::string junitReport(const Plan& plan, const std::vector<StepResult>& results
         if (!r.run) {
             xml += "      <skipped message=\"not run\"/>\n";
         } else {
-            std::string message;
             std::string body;
             for (const StepFailure& f : r.failures) {
-                message += (message.empty() ? "" : "; ") + f.text();
                 body += "expected " + f.field + ": " + f.expected + "\ngot " + f.field + ": " +
                         f.got + "\n";
             }
-            xml += "      <failure message=\"" + xmlEscape(message) + "\" type=\"expectation\">" +
-                   xmlEscape(body) + "</failure>\n";
+            xml += "      <failure message=\"" + xmlEscape(failuresText(r)) +
+                   "\" type=\"expectation\">" + xmlEscape(body) + "</failure>\n";
         }
         xml += "    </testcase>\n";
     }
     return xml + "  </testsuite>\n</testsuites>\n";
 }
-
-namespace {
-
-// The lines of a run as they come, and the report at the end.
-class PlanReport {
-public:
-    PlanReport(const RunOptions& o, std::ostream& out) : o(o), out(out) {
-        if (!o.output.quiet && o.output.mode == OutputMode::Csv) {
-            out << "step,name,result,exchanges,max_ms,failures" << std::endl;
-        }
-    }
-
-    void step(StepResult& r, std::chrono::steady_clock::time_point started) {
-        r.passed = r.run && r.failures.empty();
-        r.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        results.push_back(r);
-        if (o.output.quiet) {
-            return;
-        }
-        std::string reasons;
-        for (const StepFailure& f : r.failures) {
-            reasons += (reasons.empty() ? "" : "; ") + f.text();
-        }
-        switch (o.output.mode) {
-        case OutputMode::Text:
-            out << formatStepText(r) << std::endl;
-            break;
-        case OutputMode::Json:
-            out << formatStepJson(r) << std::endl;
-            break;
-        case OutputMode::Csv:
-            out << r.number << "," << csvField(r.name) << ","
-                << (!r.run ? "not run" : (r.passed ? "pass" : "fail")) << "," << r.repeats << ","
-                << msText(r.maxMs) << "," << csvField(reasons) << std::endl;
-            break;
-        }
-    }
-
-    // The summary; true when every step passed.
-    bool summary(const Plan& plan, double seconds, std::ostream& err) const {
-        unsigned passed = 0;
-        unsigned failed = 0;
-        for (const StepResult& r : results) {
-            passed += r.passed ? 1 : 0;
-            failed += r.run && !r.passed ? 1 : 0;
-        }
-        const auto notRun = unsigned(results.size()) - passed - failed;
-        if (o.output.mode == OutputMode::Json) {
-            out << "{\"type\":\"plan_summary\",\"plan\":" << jsonText(plan.file)
-                << ",\"steps\":" << results.size() << ",\"passed\":" << passed
-                << ",\"failed\":" << failed << ",\"not_run\":" << notRun
-                << ",\"seconds\":" << secondsText(seconds) << "}" << std::endl;
-        } else {
-            (o.output.mode == OutputMode::Csv ? err : out)
-                << "Plan: " << results.size() << " steps, " << passed << " passed, " << failed
-                << " failed, " << notRun << " not run in " << secondsText(seconds) << " s"
-                << std::endl;
-        }
-        return passed == results.size();
-    }
-
-    std::vector<StepResult> results;
-
-private:
-    const RunOptions& o;
-    std::ostream& out;
-};
-
-// Whether the report can be written, without touching one that is there.
-bool reportWritable(const std::string& path) {
-    std::ifstream existing(path);
-    std::ofstream file(path, existing ? std::ios::app : std::ios::out);
-    const bool writable = file.is_open();
-    file.close();
-    if (!existing && writable) {
-        std::remove(path.c_str()); // made only to try
-    }
-    return writable;
-}
-
-} // namespace
 
 int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Plan plan;
@@ -346,15 +274,26 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
     ExchangeRunner runner(session);
     const StopRun stopRun(stop, runner);
 
-    PlanReport report(o, out);
+    startRecords(o.output, out, "step,name,result,exchanges,max_ms,failures");
     const std::string timestamp = isoTimestamp(std::chrono::system_clock::now());
     const auto planStart = std::chrono::steady_clock::now();
     auto stepStart = planStart;
     PlanVariables variables;
+    std::vector<StepResult> results;
     StepResult r;
     std::size_t index = 0; // of the step r stands for
     auto endStep = [&] {
-        report.step(r, stepStart);
+        r.passed = r.run && r.failures.empty();
+        r.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - stepStart).count();
+        results.push_back(r);
+        const OutputMode mode = o.output.mode;
+        if (!o.output.quiet) {
+            out << (mode == OutputMode::Text   ? formatStepText(r)
+                    : mode == OutputMode::Json ? formatStepJson(r)
+                                               : formatStepCsv(r))
+                << std::endl;
+        }
         r = StepResult();
         ++index;
     };
@@ -410,16 +349,25 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
         r.run = r.repeats != 0 || !r.failures.empty();
     }
 
-    const std::chrono::duration<double> total = std::chrono::steady_clock::now() - planStart;
-    const bool passed = report.summary(plan, total.count(), err);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - planStart).count();
+    const Tally t = tally(results);
+    endRecords(o.output, out, err,
+               "Plan: " + std::to_string(results.size()) + " steps, " + std::to_string(t.passed) +
+                   " passed, " + std::to_string(t.failed) + " failed, " + std::to_string(t.notRun) +
+                   " not run in " + msText(seconds) + " s\n",
+               "{\"type\":\"plan_summary\",\"plan\":" + jsonString(plan.file) + ",\"steps\":" +
+                   std::to_string(results.size()) + ",\"passed\":" + std::to_string(t.passed) +
+                   ",\"failed\":" + std::to_string(t.failed) + ",\"not_run\":" +
+                   std::to_string(t.notRun) + ",\"seconds\":" + msText(seconds) + "}");
     if (!o.junitFile.empty()) {
         std::ofstream junit(o.junitFile, std::ios::binary | std::ios::trunc);
-        junit << junitReport(plan, report.results, total.count(), timestamp);
+        junit << junitReport(plan, results, seconds, timestamp);
         junit.close();
         if (!junit) {
             err << "velkctl: cannot write " << o.junitFile << std::endl;
             return velkctlExitPort;
         }
     }
-    return stopRun.status(passed ? 0 : 1);
+    return stopRun.status(t.passed == results.size() ? 0 : 1);
 }

@@ -41,19 +41,9 @@ std::string stepAnswerField(const ExchangeResult& answer, const std::string& fie
 void checkStep(const PlanStep& step, const PlanVariables& variables, const ExchangeResult& answer,
                std::vector<StepFailure>& failures);
 
-// The request of a step with the variables filled in, converted by the
-// command line's own definitions; false with the reason when it is invalid.
-bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
-                 ExchangeRequest& request, std::string& error);
-
-std::string formatStepText(const StepResult& result);
-std::string formatStepJson(const StepResult& result);
-
 // A JUnit XML report: one testsuite for the plan, one testcase per step.
 std::string junitReport(const Plan& plan, const std::vector<StepResult>& results, double seconds,
                         const std::string& timestamp);
-// Text for XML character data and attribute values.
-std::string xmlEscape(const std::string& text);
 
 // Loads, checks and runs the plan. Returns the exit status: 0 every step
 // passed, 1 a step failed, 64 invalid plan, 74 the port or the report cannot

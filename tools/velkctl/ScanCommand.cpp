@@ -11,6 +11,16 @@
 
 namespace {
 
+// How one address ended.
+struct ScanEntry {
+    enum class Result { Answered, Silent, Faulty };
+    Result result = Result::Silent;
+    unsigned char levels[2] = {0, 0};
+    unsigned attempts = 0;
+    std::string reason;  // Faulty: "bad CRC", "cut short", "noise before the answer", ...
+    ExchangeResult last; // of the last attempt
+};
+
 std::string addressText(const ScanEntry& e) {
     return hexBytes(e.levels, e.levels[1] == 0 ? 1 : 2, ',');
 }
@@ -20,8 +30,9 @@ const char* resultName(ScanEntry::Result result) {
     return names[int(result)];
 }
 
-} // namespace
-
+// Why an exchange that got bytes back failed: for code 6 what came off the
+// line (noise before the answer, or the data block's verdict), the extended
+// block's trouble for 7 and 8.
 std::string scanFaultReason(int errorCode, const DataBlock<unsigned char>& rxDataPacket) {
     if (errorCode == 7) {
         return "extended block missing";
@@ -63,15 +74,11 @@ std::string formatScanJson(const ScanEntry& e) {
     std::string json = "{\"type\":\"scan\",\"address\":\"" + addressText(e) + "\",\"result\":\"" +
                        resultName(e.result) + "\",\"attempts\":" + std::to_string(e.attempts) +
                        ",\"error_code\":" + std::to_string(e.last.code()) + ",\"reason\":";
-    json += e.reason.empty() ? "null" : "\"" + jsonEscape(e.reason) + "\"";
+    json += e.reason.empty() ? "null" : jsonString(e.reason);
     json += ",\"response_ms\":" + msText(e.last.responseMs) + ",\"rx_data\":\"" +
             hexBytes(e.last.rxDataPacket) + "\",\"answer\":";
     json += e.result == ScanEntry::Result::Answered ? dataFieldsJson(e.last.answer) : "null";
     return json + "}";
-}
-
-std::string scanCsvHeader() {
-    return "address,result,reason,attempts,error_code,response_ms,rx_data";
 }
 
 std::string formatScanCsv(const ScanEntry& e) {
@@ -79,6 +86,8 @@ std::string formatScanCsv(const ScanEntry& e) {
            std::to_string(e.attempts) + "," + std::to_string(e.last.code()) + "," +
            msText(e.last.responseMs) + "," + hexBytes(e.last.rxDataPacket);
 }
+
+} // namespace
 
 int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop,
             bool progress) {
@@ -89,13 +98,9 @@ int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSign
     ExchangeRunner runner(session);
     const StopRun stopRun(stop, runner);
     progress = progress && o.output.mode == OutputMode::Text && !o.output.quiet;
-    if (!o.output.quiet && o.output.mode == OutputMode::Csv) {
-        out << scanCsvHeader() << std::endl;
-    }
+    startRecords(o.output, out, "address,result,reason,attempts,error_code,response_ms,rx_data");
 
-    unsigned answered = 0;
-    unsigned silent = 0;
-    unsigned faulty = 0;
+    unsigned counts[3] = {0, 0, 0}; // by result
     std::string answeredList;
     const auto scanStart = std::chrono::steady_clock::now();
     const unsigned total = o.to - o.from + 1;
@@ -104,11 +109,9 @@ int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSign
     unsigned next = o.from;
     bool failed = false;
     auto report = [&] {
+        ++counts[int(e.result)];
         if (e.result == ScanEntry::Result::Answered) {
-            ++answered;
             answeredList += (answeredList.empty() ? "\"" : ",\"") + addressText(e) + "\"";
-        } else {
-            ++(e.result == ScanEntry::Result::Silent ? silent : faulty);
         }
         if (o.output.quiet || e.result == ScanEntry::Result::Silent) {
             return;
@@ -175,18 +178,18 @@ int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSign
         out << "\r\x1b[K" << std::flush;
     }
 
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - scanStart;
-    const unsigned asked = answered + silent + faulty;
-    if (o.output.mode == OutputMode::Json) {
-        out << "{\"type\":\"scan_summary\",\"port\":\"" << jsonEscape(o.port)
-            << "\",\"addresses\":" << asked << ",\"answered\":" << answered
-            << ",\"silent\":" << silent << ",\"faulty\":" << faulty << ",\"answered_addresses\":["
-            << answeredList << "],\"seconds\":" << msText(seconds.count()) << "}" << std::endl;
-    } else {
-        (o.output.mode == OutputMode::Csv ? err : out)
-            << "Scan: " << asked << " addresses in " << msText(seconds.count()) << " s, "
-            << answered << " answered, " << silent << " silent, " << faulty << " faulty"
-            << std::endl;
-    }
-    return stopRun.status(answered != 0 ? 0 : 1);
+    const std::string seconds =
+        msText(std::chrono::duration<double>(std::chrono::steady_clock::now() - scanStart).count());
+    const std::string asked = std::to_string(counts[0] + counts[1] + counts[2]);
+    const std::string answered = std::to_string(counts[0]);
+    const std::string silent = std::to_string(counts[1]);
+    const std::string faulty = std::to_string(counts[2]);
+    endRecords(o.output, out, err,
+               "Scan: " + asked + " addresses in " + seconds + " s, " + answered + " answered, " +
+                   silent + " silent, " + faulty + " faulty\n",
+               "{\"type\":\"scan_summary\",\"port\":" + jsonString(o.port) +
+                   ",\"addresses\":" + asked + ",\"answered\":" + answered +
+                   ",\"silent\":" + silent + ",\"faulty\":" + faulty + ",\"answered_addresses\":[" +
+                   answeredList + "],\"seconds\":" + seconds + "}");
+    return stopRun.status(counts[0] != 0 ? 0 : 1);
 }

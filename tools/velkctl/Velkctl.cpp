@@ -40,6 +40,21 @@ void reportPort(const ExchangeResult& r, const Velk21Session& session, const std
     }
 }
 
+void startRecords(const Output& output, std::ostream& out, const std::string& csvHeader) {
+    if (!output.quiet && output.mode == OutputMode::Csv) {
+        out << csvHeader << std::endl;
+    }
+}
+
+void endRecords(const Output& output, std::ostream& out, std::ostream& err, const std::string& text,
+                const std::string& json) {
+    if (output.mode == OutputMode::Json) {
+        out << json << std::endl;
+    } else {
+        (output.mode == OutputMode::Csv ? err : out) << text << std::flush;
+    }
+}
+
 StopRun::StopRun(StopSignals& signals, ExchangeRunner& runner) : signals(signals) {
     signals.setStopAction([&runner] { runner.abort(); });
 }
@@ -61,9 +76,7 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
     ExchangeRunner runner(session);
     const StopRun stopRun(stop, runner);
     const OutputMode mode = cl.output.mode;
-    if (!cl.output.quiet && mode == OutputMode::Csv) {
-        out << csvHeader() << std::endl;
-    }
+    startRecords(cl.output, out, csvHeader());
 
     ExchangeStatistics statistics;
     ExchangeLabel label{0, cl.port, cl.rxType};
@@ -89,11 +102,8 @@ int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, Stop
 
     const int status = stopRun.status(gone ? velkctlExitPort : lastCode);
     if (cl.cyclic || cl.output.quiet || status > 128) {
-        if (mode == OutputMode::Json) {
-            out << formatSummaryJson(statistics, cl.port) << std::endl;
-        } else {
-            (mode == OutputMode::Csv ? err : out) << formatSummaryText(statistics) << std::flush;
-        }
+        endRecords(cl.output, out, err, formatSummaryText(statistics),
+                   formatSummaryJson(statistics, cl.port));
     }
     return status;
 }

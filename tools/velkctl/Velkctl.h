@@ -22,6 +22,13 @@ bool openSession(Velk21Session& session, const std::string& port, std::ostream& 
 void reportPort(const ExchangeResult& result, const Velk21Session& session, const std::string& port,
                 std::ostream& err);
 
+// The records of a command start with the header of a CSV table; the
+// summary ends them (text with its line breaks, or one JSON line), on
+// standard error after a CSV table, so that standard output stays one table.
+void startRecords(const Output& output, std::ostream& out, const std::string& csvHeader);
+void endRecords(const Output& output, std::ostream& out, std::ostream& err, const std::string& text,
+                const std::string& json);
+
 // A stop signal ends the run at once, the exchange in flight included, for
 // as long as it lives.
 class StopRun {

@@ -20,6 +20,7 @@
 
 #include "PortNames.h"
 #include "PosixSerialDevice.h"
+#include "SerialLineSetup.h"
 #include "Velk21Session.h"
 
 #include <algorithm>
@@ -278,14 +279,13 @@ public:
         if (fd < 0) {
             return false;
         }
+        // The port's own line, but reads that block for up to 0.2 s.
         termios settings{};
-        tcgetattr(fd, &settings);
-        cfmakeraw(&settings);
-        settings.c_cflag |= CLOCAL | CREAD;
-        settings.c_cc[VMIN] = 0;
+        if (setUpSerialLine(fd, 1000000, 0).reason != OpenFailure::None ||
+            tcgetattr(fd, &settings) != 0) {
+            return false;
+        }
         settings.c_cc[VTIME] = 2;
-        cfsetispeed(&settings, B1000000);
-        cfsetospeed(&settings, B1000000);
         return tcsetattr(fd, TCSANOW, &settings) == 0 && tcflush(fd, TCIOFLUSH) == 0;
     }
     ~RawLine() {

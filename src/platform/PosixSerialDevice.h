@@ -16,7 +16,7 @@ public:
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
     bool open(const std::string& path) override;
-    OpenFailure openFailure() const override { return lastOpenFailure; }
+    OpenFailureDetail openFailureDetail() const override { return lastOpenFailure; }
     void close() override;
     bool isOpen() const override { return fd >= 0; }
     bool configure(unsigned baudRate, int parity) override;
@@ -41,7 +41,7 @@ private:
     int wakeFd = -1;
     std::atomic<bool> woken{false};
     bool rs485 = false;
-    OpenFailure lastOpenFailure = OpenFailure::None;
+    OpenFailureDetail lastOpenFailure;
     // Requests the driver answered with "not supported" while open; set by
     // whichever thread asks first.
     std::atomic<bool> noModemLines{false};

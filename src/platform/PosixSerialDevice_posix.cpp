@@ -1,7 +1,7 @@
 #include "PosixSerialDevice.h"
 
 #include "Deadline.h"
-#include "PosixCustomBaudRate.h"
+#include "SerialLineSetup.h"
 #include "SystemSerialDevice.h"
 
 #include <cerrno>
@@ -21,19 +21,6 @@ namespace {
 // error counters and no line status register, nor have some adapters.
 bool unsupported(int error) {
     return error == ENOTTY || error == EINVAL;
-}
-
-speed_t standardSpeed(unsigned baudRate) {
-    switch (baudRate) {
-    case 115200:
-        return B115200;
-    case 500000:
-        return B500000;
-    case 1000000:
-        return B1000000;
-    default:
-        return B0;
-    }
 }
 
 // The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal
@@ -134,47 +121,11 @@ void PosixSerialDevice::close() {
 }
 
 bool PosixSerialDevice::configure(unsigned baudRate, int parity) {
-    if (fd < 0 || baudRate == 0 || parity < 0 || parity > 4) {
+    if (fd < 0) {
         return false;
     }
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
-        return false;
-    }
-    cfmakeraw(&settings);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | CRTSCTS | PARENB | PARODD | CMSPAR);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    switch (parity) {
-    case 1:
-        settings.c_cflag |= PARENB | PARODD;
-        break;
-    case 2:
-        settings.c_cflag |= PARENB;
-        break;
-    case 3:
-        settings.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-    case 4:
-        settings.c_cflag |= PARENB | CMSPAR;
-        break;
-    default:
-        break;
-    }
-    if (parity != 0) {
-        settings.c_iflag |= INPCK;
-    }
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    const speed_t speed = standardSpeed(baudRate);
-    if (speed != B0) {
-        cfsetispeed(&settings, speed);
-        cfsetospeed(&settings, speed);
-    }
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-        return false;
-    }
-    return speed != B0 || applyCustomBaudRate(fd, baudRate);
+    lastOpenFailure = setUpSerialLine(fd, baudRate, parity);
+    return lastOpenFailure.reason == OpenFailure::None;
 }
 
 bool PosixSerialDevice::setRts(bool high) {

@@ -403,7 +403,7 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
     }
     Velk21Session session(port, baud);
     if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(port, session.openFailure()) << std::endl;
+        err << "velkctl: " << portProblem(port, session.openFailureDetail()) << std::endl;
         return velkctlExitPort;
     }
     if (!o.quiet && o.mode == OutputMode::Csv) {

@@ -266,7 +266,7 @@ int runScan(const ScanOptions& o, std::ostream& out, std::ostream& err, StopSign
             bool progress) {
     Velk21Session session(o.port, o.baudRate);
     if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(o.port, session.openFailure()) << std::endl;
+        err << "velkctl: " << portProblem(o.port, session.openFailureDetail()) << std::endl;
         return velkctlExitPort;
     }
     progress = progress && o.mode == OutputMode::Text && !o.quiet;

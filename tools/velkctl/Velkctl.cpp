@@ -39,7 +39,7 @@ DataBlock<unsigned char> packed(Packager& packager, const Kernel& kernel) {
 
 } // namespace
 
-std::string portProblem(const std::string& port, OpenFailure why) {
+std::string portProblem(const std::string& port, const OpenFailureDetail& why) {
     const std::string device = resolvePortName(port);
     const std::string shown = printableText(port);
     if (device.empty()) {
@@ -84,7 +84,7 @@ bool PortWatch::gone() const {
 int runVelkctl(const CommandLine& cl, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Velk21Session session(cl.port, cl.baudRate);
     if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(cl.port, session.openFailure()) << std::endl;
+        err << "velkctl: " << portProblem(cl.port, session.openFailureDetail()) << std::endl;
         return velkctlExitPort;
     }
 

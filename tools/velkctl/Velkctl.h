@@ -24,8 +24,8 @@ struct VelkctlRequest {
 VelkctlRequest buildRequest(const CommandLine& commandLine);
 
 // Why the port could not be opened, for the one-line error message; why is
-// the open's own reason (Velk21Session::openFailure).
-std::string portProblem(const std::string& port, OpenFailure why);
+// the open's own reason with its figures (Velk21Session::openFailureDetail).
+std::string portProblem(const std::string& port, const OpenFailureDetail& why);
 
 // Follows a session's port from one exchange to the next and says on err
 // when the device was lost and when its port opened again.

@@ -12,7 +12,8 @@ packages=(
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,
 # the Windows build the MinGW-w64 cross compiler and Wine for its tests (and
 # dpkg-source to unpack Debian's Qt source for it), the
-# artwork program Qt SVG, the Debian package help2man, lintian, appstream.
+# artwork program Qt SVG, the Debian package help2man, lintian, appstream,
+# the real-driver rig (scripts/test-uart.sh) QEMU, busybox and cpio.
 for extra in "$@"; do
   case "$extra" in
     --screenshots) packages+=(xvfb xauth) ;;
@@ -21,7 +22,8 @@ for extra in "$@"; do
     --qt-source) packages+=(dpkg-dev) ;;
     --artwork) packages+=(qt6-svg-dev) ;;
     --package) packages+=(help2man lintian appstream dpkg-dev file) ;;
-    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --artwork, --package)" >&2; exit 64 ;;
+    --uart) packages+=(qemu-system-x86 busybox-static cpio) ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --artwork, --package, --uart)" >&2; exit 64 ;;
   esac
 done
 

@@ -1,0 +1,172 @@
+// The rig's verdict on RTS from a sampled line: a checker that passes a
+// master holding RTS through the answer would hide the very fault it is for.
+
+#include "RtsTimeline.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A line sampled every 100 us: each step says when RTS changes and when
+// bytes go out or come in, in ms from the start.
+struct Script {
+    struct Event {
+        double ms;
+        int rts; // -1: unchanged
+        unsigned tx;
+        unsigned rx;
+    };
+    std::vector<Event> events;
+
+    Script& rts(double ms, bool high) {
+        events.push_back({ms, high ? 1 : 0, 0, 0});
+        return *this;
+    }
+    // count bytes, one each characterMs from ms.
+    Script& send(double ms, unsigned count, double characterMs) {
+        for (unsigned i = 0; i < count; ++i) {
+            events.push_back({ms + i * characterMs, -1, 1, 0});
+        }
+        return *this;
+    }
+    Script& receive(double ms, unsigned count, double characterMs) {
+        for (unsigned i = 0; i < count; ++i) {
+            events.push_back({ms + i * characterMs, -1, 0, 1});
+        }
+        return *this;
+    }
+    std::vector<LineSample> sample(double untilMs) const {
+        const int steps = static_cast<int>(untilMs * 10);
+        std::vector<LineSample> samples(static_cast<std::size_t>(steps) + 1);
+        std::vector<std::vector<Event>> byStep(samples.size());
+        for (const Event& e : events) {
+            // An event between two samples shows at the later one.
+            const int step = static_cast<int>(std::ceil(e.ms * 10 - 1e-9));
+            if (step >= 0 && step <= steps) {
+                byStep[static_cast<std::size_t>(step)].push_back(e);
+            }
+        }
+        LineSample line;
+        for (int k = 0; k <= steps; ++k) {
+            for (const Event& e : byStep[static_cast<std::size_t>(k)]) {
+                if (e.rts >= 0) {
+                    line.rts = e.rts != 0;
+                }
+                line.tx += e.tx;
+                line.rx += e.rx;
+            }
+            line.ns = std::int64_t(k) * 100000;
+            samples[static_cast<std::size_t>(k)] = line;
+        }
+        return samples;
+    }
+};
+
+constexpr double byteMs = 10.0 * 1000 / 115200; // 8N1 at 115200
+
+// One exchange at 115200 baud: an 18-byte request, RTS dropped tailMs after
+// its last byte, a 12-byte answer from answerMs, starting at startMs.
+Script& exchange(Script& s, double startMs, double tailMs, double answerMs) {
+    const double wire = 18 * byteMs;
+    return s.rts(startMs, true)
+        .send(startMs + 0.05, 18, byteMs)
+        .rts(startMs + wire + tailMs, false)
+        .receive(startMs + answerMs, 12, byteMs);
+}
+
+} // namespace
+
+class TestRtsTimeline : public QObject {
+    Q_OBJECT
+
+private slots:
+    void verdict_data() {
+        QTest::addColumn<double>("tailMs");
+        QTest::addColumn<double>("answerMs");
+        QTest::addColumn<bool>("passed");
+        QTest::addColumn<int>("late");
+        QTest::addColumn<int>("answerWhileHigh");
+        // The port's own figure: RTS drops 2 ms after the last bit.
+        QTest::newRow("2 ms tail, answer after 10 ms") << 2.0 << 10.0 << true << 0 << 0;
+        QTest::newRow("4.5 ms tail") << 4.5 << 10.0 << true << 0 << 0;
+        // The drain that waits for a transmitter that never reports empty.
+        QTest::newRow("155 ms tail, answer after 10 ms") << 155.0 << 10.0 << false << 1 << 12;
+        QTest::newRow("6 ms tail") << 6.0 << 20.0 << false << 1 << 0;
+        // Late only by the answer: a slave that answers at once collides.
+        QTest::newRow("answer inside the tail") << 3.0 << 3.0 << false << 0 << 12;
+    }
+
+    void verdict() {
+        QFETCH(double, tailMs);
+        QFETCH(double, answerMs);
+        Script script;
+        for (int i = 0; i < 3; ++i) {
+            exchange(script, 10 + i * 200.0, tailMs, answerMs);
+        }
+        const RtsVerdict v = judgeRts(script.sample(700), 115200, 10, 5.0);
+        QCOMPARE(v.transmissions, 3);
+        QFETCH(bool, passed);
+        QFETCH(int, late);
+        QFETCH(int, answerWhileHigh);
+        QCOMPARE(v.passed(), passed);
+        QCOMPARE(v.late, 3 * late);
+        QVERIFY2(qAbs(v.bytesInWhileHigh - 3 * answerWhileHigh) <= 3,
+                 qPrintable(QString::number(v.bytesInWhileHigh)));
+        // Measured within the sampling gap, never beyond the truth.
+        QVERIFY2(v.medianTailMs <= tailMs && v.medianTailMs > tailMs - 0.3,
+                 qPrintable(v.text(5.0).c_str()));
+        QVERIFY(v.worstGapMs < 0.15);
+    }
+
+    void bytesWithoutRtsAndRtsWithoutBytes() {
+        Script script;
+        exchange(script, 10, 2, 10);
+        script.send(50, 3, byteMs);            // written with RTS low
+        script.rts(100, true).rts(103, false); // raised for nothing
+        const RtsVerdict v = judgeRts(script.sample(200), 115200, 10, 5.0);
+        QCOMPARE(v.transmissions, 2);
+        QCOMPARE(v.bytesOutsideRts, 3);
+        QCOMPARE(v.emptyStretches, 1);
+        QVERIFY(!v.passed());
+    }
+
+    // A sampler that did not run for a while may have missed a whole
+    // transmission: what moved then is not judged, but it must stay rare.
+    void longGapsAreNotJudged() {
+        Script script;
+        for (int i = 0; i < 10; ++i) {
+            exchange(script, 10 + i * 50.0, 2, 10);
+        }
+        std::vector<LineSample> samples = script.sample(520);
+        const auto blind = [&samples](double fromMs, double toMs) {
+            samples.erase(std::remove_if(samples.begin(), samples.end(),
+                                         [&](const LineSample& s) {
+                                             return s.ns > fromMs * 1e6 && s.ns < toMs * 1e6;
+                                         }),
+                          samples.end());
+        };
+        blind(59, 75); // the 2nd transmission and its answer unseen
+        RtsVerdict v = judgeRts(samples, 115200, 10, 5.0);
+        QCOMPARE(v.transmissions, 9);
+        QCOMPARE(v.blindGaps, 1);
+        QCOMPARE(v.bytesOutsideRts, 0);
+        QVERIFY2(v.passed(), v.text(5.0).c_str());
+        blind(109, 125);
+        blind(159, 175);
+        v = judgeRts(samples, 115200, 10, 5.0);
+        QCOMPARE(v.blindGaps, 3);
+        QVERIFY(!v.passed());
+    }
+
+    void nothingSampledFails() {
+        QVERIFY(!judgeRts({}, 115200, 10, 5.0).passed());
+        Script idle;
+        QVERIFY(!judgeRts(idle.sample(100), 115200, 10, 5.0).passed());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRtsTimeline)
+#include "tst_rts_timeline.moc"

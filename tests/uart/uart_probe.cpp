@@ -1,0 +1,490 @@
+// uart-probe: the helper of scripts/test-uart.sh, in the QEMU guest beside
+// the real drivers and on the host. Each mode prints one line of figures and
+// exits 0 when its check passed, 1 when not, 64 on bad usage.
+//
+//   uart-probe ports
+//       the port scan: one "COMn device" line per port, as the dialog lists them
+//   uart-probe exchanges [code=N] [count=N] [extended=N] [data=A,B,C,D] [min-ms=M]
+//       velkctl's JSON lines on stdin: every exchange has that code (and
+//       extended bytes, answer data), there are count of them, none faster
+//       than min-ms; prints how many, their codes and response times
+//   uart-probe rts DEVICE BAUD -- COMMAND...
+//       opens DEVICE first (opening raises RTS; the master's open drops it
+//       again), then runs COMMAND and samples RTS and the byte counters until
+//       it ends: RTS high while bytes go out, low again by their wire time +
+//       5 ms, never high while answer bytes come in
+//   uart-probe replug DEVICE -- COMMAND...
+//       runs COMMAND (velkctl --json, cyclic), has the host unplug DEVICE and
+//       plug it back (a line "@@host unplug" / "@@host replug" on stderr, the
+//       reply on stdin): port_lost and port_reopened are reported, the
+//       command takes at most 1 % CPU while the device is gone, and its first
+//       good exchange comes within 1 s of the device's return
+
+#include "PortNames.h"
+#include "RtsTimeline.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <linux/serial.h>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <spawn.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int exitFailed = 1;
+constexpr int exitUsage = 64;
+constexpr double rtsLimitMs = 5.0;
+
+std::int64_t nowNs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool exists(const std::string& path) {
+    struct stat entry;
+    return stat(path.c_str(), &entry) == 0;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: uart-probe ports | exchanges [code=N] [count=N] [extended=N] "
+                         "[data=A,B,C,D] [min-ms=M] | rts DEVICE BAUD -- COMMAND... | replug "
+                         "DEVICE -- COMMAND...\n");
+    return exitUsage;
+}
+
+// A child process; with pipeOut its stdout goes to a pipe and its stderr
+// nowhere, since the probe's own stderr talks to the host.
+class Child {
+public:
+    bool start(char** argv, bool pipeOut) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int fds[2] = {-1, -1};
+        if (pipeOut) {
+            if (pipe2(fds, O_CLOEXEC) != 0) {
+                return false;
+            }
+            posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+        const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (pipeOut) {
+            ::close(fds[1]);
+            out = fds[0];
+        }
+        return error == 0;
+    }
+    int wait() {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            wait();
+        }
+        if (out >= 0) {
+            ::close(out);
+        }
+    }
+    pid_t pid = -1;
+    int out = -1;
+};
+
+// ---- exchanges ------------------------------------------------------------
+
+int exchanges(int argc, char** argv) {
+    long code = -1;
+    long count = -1;
+    long extended = -1;
+    double minMs = -1;
+    std::vector<std::string> data;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto eq = arg.find('=');
+        if (eq == std::string::npos) {
+            return usage();
+        }
+        const std::string key = arg.substr(0, eq);
+        const std::string value = arg.substr(eq + 1);
+        if (key == "code") {
+            code = std::stol(value);
+        } else if (key == "count") {
+            count = std::stol(value);
+        } else if (key == "extended") {
+            extended = std::stol(value);
+        } else if (key == "min-ms") {
+            minMs = std::stod(value);
+        } else if (key == "data") {
+            for (std::size_t start = 0;;) {
+                const auto comma = value.find(',', start);
+                data.push_back(value.substr(start, comma - start));
+                if (comma == std::string::npos) {
+                    break;
+                }
+                start = comma + 1;
+            }
+        } else {
+            return usage();
+        }
+    }
+    std::vector<double> times;
+    std::vector<std::string> faults;
+    long seen = 0;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+        if (record.is_discarded() || !record.is_object() ||
+            record.value("type", "") != "exchange") {
+            continue;
+        }
+        ++seen;
+        const long got = record.value("error_code", -1L);
+        const double ms = record.value("response_ms", -1.0);
+        times.push_back(ms);
+        const std::string at = "#" + std::to_string(seen) + ": ";
+        if (code >= 0 && got != code) {
+            faults.push_back(at + "code " + std::to_string(got));
+        }
+        if (extended >= 0 && record.value("extended_count", -1L) != extended) {
+            faults.push_back(at + std::to_string(record.value("extended_count", -1L)) +
+                             " extended bytes");
+        }
+        if (minMs >= 0 && ms < minMs) {
+            faults.push_back(at + std::to_string(ms) + " ms");
+        }
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const auto& answer = record["answer"];
+            const std::string name = "data_" + std::to_string(i);
+            const std::string value =
+                answer.is_object() ? answer.value(name, std::string("?")) : std::string("-");
+            if (strcasecmp(value.c_str(), data[i].c_str()) != 0) {
+                faults.push_back(at + name + " " + value);
+            }
+        }
+    }
+    if (count >= 0 && seen != count) {
+        faults.push_back(std::to_string(seen) + " exchanges, not " + std::to_string(count));
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times.empty() ? 0 : times[times.size() / 2];
+    const double largest = times.empty() ? 0 : times.back();
+    std::printf("%ld exchanges, response median %.2f ms, max %.2f ms", seen, median, largest);
+    if (!faults.empty()) {
+        std::printf("; wrong: %s", faults.front().c_str());
+        if (faults.size() > 1) {
+            std::printf(" and %zu more", faults.size() - 1);
+        }
+    }
+    std::printf("\n");
+    return faults.empty() && seen > 0 ? 0 : exitFailed;
+}
+
+// ---- rts ------------------------------------------------------------------
+
+int rts(const std::string& device, unsigned baud, char** command) {
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::printf("cannot open %s: %s\n", device.c_str(), std::strerror(errno));
+        return exitFailed;
+    }
+    std::vector<LineSample> samples;
+    samples.reserve(400000);
+    std::atomic<bool> stop{false};
+    bool countersOk = true;
+    std::thread sampler([&] {
+        // Above the master's time-critical workers, so that no stretch of
+        // RTS falls between two samples; below the kernel's interrupt threads.
+        sched_param realTime{};
+        realTime.sched_priority = 40;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime);
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        while (!stop) {
+            int lines = 0;
+            serial_icounter_struct counters{};
+            LineSample sample;
+            if (ioctl(fd, TIOCMGET, &lines) != 0 || ioctl(fd, TIOCGICOUNT, &counters) != 0) {
+                countersOk = false;
+                break;
+            }
+            sample.ns = nowNs();
+            sample.rts = (lines & TIOCM_RTS) != 0;
+            sample.tx = static_cast<std::uint32_t>(counters.tx);
+            sample.rx = static_cast<std::uint32_t>(counters.rx);
+            if (samples.size() < samples.capacity()) {
+                samples.push_back(sample);
+            }
+            next.tv_nsec += 100000;
+            if (next.tv_nsec >= 1000000000) {
+                next.tv_nsec -= 1000000000;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        }
+    });
+    Child child;
+    int status = exitFailed;
+    if (child.start(command, false)) {
+        status = child.wait();
+    }
+    stop = true;
+    sampler.join();
+    ::close(fd);
+    if (!countersOk) {
+        std::printf("the driver of %s does not report its lines or counters\n", device.c_str());
+        return exitFailed;
+    }
+    const RtsVerdict verdict = judgeRts(samples, baud, 10, rtsLimitMs);
+    std::printf("%s; %s exit %d\n", verdict.text(rtsLimitMs).c_str(), command[0], status);
+    return verdict.passed() && status == 0 ? 0 : exitFailed;
+}
+
+// ---- replug ---------------------------------------------------------------
+
+// The records of a running velkctl --json, each stamped as it arrives.
+class RecordReader {
+public:
+    explicit RecordReader(int fd) : fd(fd), thread([this] { run(); }) {}
+    ~RecordReader() { thread.join(); }
+
+    struct Record {
+        std::int64_t ns;
+        long code;
+        bool lost;
+        bool reopened;
+    };
+
+    // Waits up to ms for a record after index `from` that pred accepts;
+    // returns its index, or -1.
+    template <class Pred> long waitFor(std::size_t from, int ms, Pred pred) {
+        std::unique_lock<std::mutex> lock(mutex);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            for (std::size_t i = from; i < records.size(); ++i) {
+                if (pred(records[i])) {
+                    return static_cast<long>(i);
+                }
+            }
+            from = records.size();
+            if (ended || changed.wait_until(lock, until) == std::cv_status::timeout) {
+                return -1;
+            }
+        }
+    }
+    Record at(std::size_t i) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return records[i];
+    }
+    std::size_t size() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return records.size();
+    }
+
+private:
+    void run() {
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                break;
+            }
+            const std::int64_t ns = nowNs();
+            pending.append(buffer, static_cast<std::size_t>(n));
+            for (auto end = pending.find('\n'); end != std::string::npos;
+                 end = pending.find('\n')) {
+                const auto json = nlohmann::json::parse(pending.substr(0, end), nullptr, false);
+                pending.erase(0, end + 1);
+                if (json.is_object() && json.value("type", "") == "exchange") {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    records.push_back(Record{ns, json.value("error_code", -1L),
+                                             json.value("port_lost", false),
+                                             json.value("port_reopened", false)});
+                    changed.notify_all();
+                }
+            }
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+
+    int fd;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Record> records;
+    bool ended = false;
+    std::thread thread;
+};
+
+// CPU time of every thread of a process, in ns.
+std::int64_t cpuNs(pid_t pid) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = opendir(folder.c_str());
+    if (tasks == nullptr) {
+        return -1;
+    }
+    std::int64_t total = 0;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        std::ifstream stat(folder + "/" + entry->d_name + "/schedstat");
+        std::int64_t ns = 0;
+        if (stat >> ns) {
+            total += ns;
+        }
+    }
+    closedir(tasks);
+    return total;
+}
+
+bool waitForPath(const std::string& path, bool present, int ms, std::int64_t& at) {
+    const std::int64_t until = nowNs() + std::int64_t(ms) * 1000000;
+    while (nowNs() < until) {
+        if (exists(path) == present) {
+            at = nowNs();
+            return true;
+        }
+        usleep(5000);
+    }
+    return false;
+}
+
+// Asks the host for an action and waits for its answer line.
+bool askHost(const std::string& action) {
+    std::fprintf(stderr, "@@host %s\n", action.c_str());
+    std::fflush(stderr);
+    std::string reply;
+    return std::getline(std::cin, reply) && reply.rfind("@@ok", 0) == 0;
+}
+
+int replug(const std::string& device, char** command) {
+    Child child;
+    if (!child.start(command, true)) {
+        std::printf("cannot run %s\n", command[0]);
+        return exitFailed;
+    }
+    int result = exitFailed;
+    std::string fault;
+    {
+        RecordReader reader(child.out);
+        std::int64_t goneAt = 0;
+        std::int64_t backAt = 0;
+        double cpuPercent = -1;
+        double goneSeconds = 0;
+        long lost = -1;
+        long good = -1;
+        bool reopened = false;
+        const auto isGood = [](const RecordReader::Record& r) { return r.code == 0; };
+        if (reader.waitFor(0, 20000, [&, n = 0](const RecordReader::Record& r) mutable {
+                return isGood(r) && ++n == 3;
+            }) < 0) {
+            fault = "no good exchanges before the unplug";
+        } else if (!askHost("unplug")) {
+            fault = "the host did not unplug the device";
+        } else if (!waitForPath(device, false, 15000, goneAt)) {
+            fault = device + " did not go away";
+        } else if ((lost = reader.waitFor(
+                        0, 5000, [](const RecordReader::Record& r) { return r.lost; })) < 0) {
+            fault = "no port_lost";
+        } else {
+            // The CPU the master takes while nothing is there to open.
+            const std::int64_t cpuBefore = cpuNs(child.pid);
+            const std::int64_t wallBefore = nowNs();
+            usleep(3000000);
+            const std::int64_t cpuAfter = cpuNs(child.pid);
+            goneSeconds = (nowNs() - wallBefore) / 1e9;
+            cpuPercent = 100.0 * (cpuAfter - cpuBefore) / (goneSeconds * 1e9);
+            const std::size_t before = reader.size();
+            if (!askHost("replug")) {
+                fault = "the host did not plug the device back";
+            } else if (!waitForPath(device, true, 20000, backAt)) {
+                fault = device + " did not come back";
+            } else if ((good = reader.waitFor(before, 10000, [&](const RecordReader::Record& r) {
+                           reopened = reopened || r.reopened;
+                           return isGood(r) && r.ns > backAt;
+                       })) < 0) {
+                fault = "no good exchange after the return";
+            } else if (!reopened) {
+                fault = "no port_reopened";
+            }
+        }
+        kill(child.pid, SIGTERM);
+        const int status = child.wait();
+        const double firstGoodS = good >= 0 ? (reader.at(std::size_t(good)).ns - backAt) / 1e9 : -1;
+        std::printf("port_lost %s, port_reopened %s; CPU while gone %.2f %% over %.1f s (limit 1 "
+                    "%%); first good exchange %.3f s after the device returned (limit 1 s); exit "
+                    "%d",
+                    lost >= 0 ? "reported" : "missing", reopened ? "reported" : "missing",
+                    cpuPercent, goneSeconds, firstGoodS, status);
+        if (fault.empty() && cpuPercent > 1.0) {
+            fault = "too much CPU while gone";
+        }
+        if (fault.empty() && firstGoodS > 1.0) {
+            fault = "late after the return";
+        }
+        result = fault.empty() ? 0 : exitFailed;
+    }
+    std::printf("%s%s\n", fault.empty() ? "" : "; ", fault.c_str());
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        return usage();
+    }
+    const std::string mode = argv[1];
+    if (mode == "ports" && argc == 2) {
+        for (const PortInfo& port : scanPorts()) {
+            std::printf("%s %s\n", port.name.c_str(), port.device.c_str());
+        }
+        return 0;
+    }
+    if (mode == "exchanges") {
+        return exchanges(argc - 2, argv + 2);
+    }
+    if ((mode == "rts" && argc > 5 && std::strcmp(argv[4], "--") == 0) ||
+        (mode == "replug" && argc > 4 && std::strcmp(argv[3], "--") == 0)) {
+        return mode == "rts" ? rts(argv[2], static_cast<unsigned>(std::stoul(argv[3])), argv + 5)
+                             : replug(argv[2], argv + 4);
+    }
+    return usage();
+}

@@ -61,5 +61,12 @@ OpenFailureDetail setUpSerialLine(int line, unsigned baudRate, int parity) {
     if (ioctl(line, TCSETS2, &settings) != 0) {
         return OpenFailure::Other;
     }
+    termios2 applied{};
+    if (ioctl(line, TCGETS2, &applied) != 0) {
+        return OpenFailure::Other;
+    }
+    if (!baudRateHolds(baudRate, applied.c_ospeed)) {
+        return OpenFailureDetail(OpenFailure::BaudRate, baudRate, applied.c_ospeed);
+    }
     return OpenFailure::None;
 }

@@ -41,5 +41,10 @@ OpenFailureDetail setUpSerialLine(void* line, unsigned baudRate, int parity) {
                    ? OpenFailureDetail(OpenFailure::BaudRate, baudRate)
                    : OpenFailureDetail(OpenFailure::Other);
     }
+    DCB applied{};
+    applied.DCBlength = sizeof applied;
+    if (GetCommState(device, &applied) && !baudRateHolds(baudRate, applied.BaudRate)) {
+        return OpenFailureDetail(OpenFailure::BaudRate, baudRate, applied.BaudRate);
+    }
     return OpenFailure::None;
 }

@@ -2,6 +2,7 @@
 #include "PortTestClient.h"
 #include "PosixSerialDevice.h"
 #include "Pty.h"
+#include "SerialLineSetup.h"
 #include "SerialPort.h"
 #include "Sleep.h"
 
@@ -77,6 +78,8 @@ private slots:
     void hangUpRefusesTransmission();
     void closeEndsBlockedRead();
     void drainIsBoundedAndWakeable();
+    void baudRateReadBack_data();
+    void baudRateReadBack();
 };
 
 void TestSerialPortPty::bytesGoOutAndComeIn_data() {
@@ -312,6 +315,38 @@ void TestSerialPortPty::drainIsBoundedAndWakeable() {
     const long long woken = msSince(start);
     waker.join();
     QVERIFY2(woken < 5000, qPrintable(QString::number(woken)));
+}
+
+// A driver may keep another rate than the one asked for; within 3 % the far
+// end still reads the line.
+void TestSerialPortPty::baudRateReadBack_data() {
+    QTest::addColumn<unsigned>("asked");
+    QTest::addColumn<unsigned>("set");
+    QTest::addColumn<bool>("holds");
+    QTest::newRow("exact") << 115200u << 115200u << true;
+    QTest::newRow("3 % slow") << 115200u << 111744u << true;
+    QTest::newRow("just over 3 % slow") << 115200u << 111743u << false;
+    QTest::newRow("3 % fast") << 9600u << 9888u << true;
+    QTest::newRow("just over 3 % fast") << 9600u << 9889u << false;
+    QTest::newRow("16550 keeping its old rate") << 1000000u << 115200u << false;
+    QTest::newRow("FTDI falling back to 9600") << 4000000u << 9600u << false;
+    QTest::newRow("no rate") << 9600u << 0u << false;
+}
+
+void TestSerialPortPty::baudRateReadBack() {
+    QFETCH(unsigned, asked);
+    QFETCH(unsigned, set);
+    QFETCH(bool, holds);
+    QCOMPARE(baudRateHolds(asked, set), holds);
+
+    // A pseudo-terminal keeps any rate, so the line opens at the rate asked.
+    Pty pty;
+    QVERIFY(pty.ok());
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    const OpenFailureDetail result = setUpSerialLine(fd, asked, 0);
+    ::close(fd);
+    QCOMPARE(result.reason, OpenFailure::None);
 }
 
 QTEST_APPLESS_MAIN(TestSerialPortPty)

@@ -29,9 +29,12 @@ public:
     void wake() override;
 
 protected:
-    // Characters not yet on the line: the driver's output queue, plus one
-    // while the shift register is busy where the driver reports it.
-    virtual unsigned pendingOutput() const;
+    // Characters in the driver's output queue (TIOCOUTQ).
+    virtual unsigned queuedOutput() const;
+    // Whether the UART's transmitter (FIFO and shift register) is empty, as
+    // the driver's line status (TIOCSERGETLSR) says; Unknown without one.
+    enum class Transmitter { Empty, Busy, Unknown };
+    virtual Transmitter transmitter() const;
 
 private:
     // Waits up to us microseconds; true when woken meanwhile.

@@ -195,8 +195,17 @@ bool PosixSerialDevice::drain(unsigned timeoutMs) {
     // wake it. The output queue is watched instead, within the time-out.
     const Deadline deadline = Deadline::after(timeoutMs);
     for (;;) {
-        if (pendingOutput() == 0) {
-            return true;
+        // An empty queue may leave the last character in the UART's shift
+        // register; where the driver tells, wait for the transmitter to be empty.
+        if (queuedOutput() == 0) {
+            if (noLineStatus) {
+                return true;
+            }
+            const Transmitter state = transmitter();
+            noLineStatus = state == Transmitter::Unknown;
+            if (state != Transmitter::Busy) {
+                return true;
+            }
         }
         if (deadline.passed() || wokenWithin(100)) {
             return false;
@@ -204,22 +213,17 @@ bool PosixSerialDevice::drain(unsigned timeoutMs) {
     }
 }
 
-unsigned PosixSerialDevice::pendingOutput() const {
+unsigned PosixSerialDevice::queuedOutput() const {
     int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        return static_cast<unsigned>(queued);
-    }
-    // An empty queue may leave the last character in the UART's shift
-    // register; where the driver tells, wait for the transmitter to be empty.
-    if (noLineStatus) {
-        return 0;
-    }
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<unsigned>(queued) : 0;
+}
+
+PosixSerialDevice::Transmitter PosixSerialDevice::transmitter() const {
     unsigned int status = 0;
     if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
-        noLineStatus = unsupported(errno);
-        return 0;
+        return unsupported(errno) ? Transmitter::Unknown : Transmitter::Empty;
     }
-    return (status & TIOCSER_TEMT) != 0 ? 0 : 1;
+    return (status & TIOCSER_TEMT) != 0 ? Transmitter::Empty : Transmitter::Busy;
 }
 
 bool PosixSerialDevice::wokenWithin(long us) const {

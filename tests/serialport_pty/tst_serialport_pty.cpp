@@ -34,7 +34,7 @@ Bytes everyByte() {
 // holding the output. A pseudo-terminal's output never waits.
 class StalledDevice : public PosixSerialDevice {
 protected:
-    unsigned pendingOutput() const override { return 1; }
+    unsigned queuedOutput() const override { return 1; }
 };
 
 long long msSince(std::chrono::steady_clock::time_point start) {

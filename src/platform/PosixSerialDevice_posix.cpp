@@ -4,8 +4,10 @@
 #include "SerialLineSetup.h"
 #include "SystemSerialDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -17,6 +19,16 @@
 #include <unistd.h>
 
 namespace {
+// Times the wait for an empty transmitter may miss its bound in a row before
+// the driver's line status is no longer believed.
+constexpr int missesBeforeGivingUp = 3;
+
+std::int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 // The driver has no such request: a pseudo-terminal has no modem lines, no
 // error counters and no line status register, nor have some adapters.
 bool unsupported(int error) {
@@ -98,6 +110,7 @@ bool PosixSerialDevice::open(const std::string& path) {
     }
     lastOpenFailure = OpenFailure::None;
     fd = handle;
+    this->path = path;
     wakeFd = events;
     woken = false;
     noModemLines = !linesCleared;
@@ -105,6 +118,8 @@ bool PosixSerialDevice::open(const std::string& path) {
     noLineStatus = false;
     haveParityCount = false;
     parityCount = 0;
+    lineFreeNs = 0;
+    missedBounds = 0;
     return true;
 }
 
@@ -125,7 +140,16 @@ bool PosixSerialDevice::configure(unsigned baudRate, int parity) {
         return false;
     }
     lastOpenFailure = setUpSerialLine(fd, baudRate, parity);
-    return lastOpenFailure.reason == OpenFailure::None;
+    if (lastOpenFailure.reason != OpenFailure::None) {
+        return false;
+    }
+    // Start bit, 8 data bits, the parity bit if any, stop bit.
+    characterNs = (parity != 0 ? 11 : 10) * std::int64_t(1000000000) / baudRate;
+    return true;
+}
+
+void PosixSerialDevice::setNotice(std::function<void(const std::string&)> newNotice) {
+    notice = std::move(newNotice);
 }
 
 bool PosixSerialDevice::setRts(bool high) {
@@ -160,6 +184,8 @@ bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsign
         const ssize_t n = ::write(fd, &byte, 1);
         if (n == 1) {
             written = 1;
+            // It goes out once the bytes before it have.
+            lineFreeNs = std::max<std::int64_t>(lineFreeNs, monotonicNs()) + characterNs;
             return true;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -191,25 +217,58 @@ bool PosixSerialDevice::drain(unsigned timeoutMs) {
     if (fd < 0 || woken) {
         return false;
     }
+    // The bytes need their time on the wire, whatever the driver says.
+    const std::int64_t wireEndNs = lineFreeNs;
+    if (wokenBefore(wireEndNs)) {
+        return false;
+    }
     // Not tcdrain: on a stalled line it waits for ever, and close() cannot
     // wake it. The output queue is watched instead, within the time-out.
-    const Deadline deadline = Deadline::after(timeoutMs);
-    for (;;) {
-        // An empty queue may leave the last character in the UART's shift
-        // register; where the driver tells, wait for the transmitter to be empty.
-        if (queuedOutput() == 0) {
-            if (noLineStatus) {
-                return true;
-            }
-            const Transmitter state = transmitter();
-            noLineStatus = state == Transmitter::Unknown;
-            if (state != Transmitter::Busy) {
-                return true;
-            }
-        }
-        if (deadline.passed() || wokenWithin(100)) {
+    const std::int64_t queueLimitNs = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
+    while (queuedOutput() != 0) {
+        if (monotonicNs() >= queueLimitNs || wokenWithin(100000)) {
             return false;
         }
+    }
+    // An empty queue may leave characters in the UART; where the driver
+    // tells, wait for its transmitter to be empty, within two more
+    // characters' time.
+    const std::int64_t boundNs = wireEndNs + 2 * characterNs;
+    while (!noLineStatus) {
+        switch (transmitter()) {
+        case Transmitter::Empty:
+            missedBounds = 0;
+            return true;
+        case Transmitter::Unknown:
+            noLineStatus = true;
+            return true;
+        case Transmitter::Busy:
+            break;
+        }
+        const std::int64_t leftNs = boundNs - monotonicNs();
+        if (leftNs <= 0) {
+            missedEmptyTransmitter();
+            return true;
+        }
+        if (wokenWithin(std::min<std::int64_t>(leftNs, 100000))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void PosixSerialDevice::missedEmptyTransmitter() {
+    if (++missedBounds < missesBeforeGivingUp) {
+        return;
+    }
+    noLineStatus = true;
+    const std::string text = path +
+                             ": the driver does not report the transmitter empty when the bytes "
+                             "have left; RTS now drops after their time on the wire";
+    if (notice) {
+        notice(text);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, text.c_str());
     }
 }
 
@@ -226,13 +285,22 @@ PosixSerialDevice::Transmitter PosixSerialDevice::transmitter() const {
     return (status & TIOCSER_TEMT) != 0 ? Transmitter::Empty : Transmitter::Busy;
 }
 
-bool PosixSerialDevice::wokenWithin(long us) const {
+bool PosixSerialDevice::wokenWithin(std::int64_t ns) const {
     if (woken) {
         return true;
     }
     pollfd wake{wakeFd, POLLIN, 0};
-    const timespec span{0, us * 1000};
+    const timespec span{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     return ppoll(&wake, 1, &span, nullptr) > 0 || woken;
+}
+
+bool PosixSerialDevice::wokenBefore(std::int64_t ns) const {
+    for (std::int64_t leftNs = ns - monotonicNs(); leftNs > 0; leftNs = ns - monotonicNs()) {
+        if (wokenWithin(leftNs)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned timeoutMs,
@@ -290,7 +358,12 @@ bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned tim
 }
 
 bool PosixSerialDevice::purge() {
-    return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0;
+    if (fd < 0 || tcflush(fd, TCIOFLUSH) != 0) {
+        return false;
+    }
+    // What was not sent will not be.
+    lineFreeNs = 0;
+    return true;
 }
 
 bool PosixSerialDevice::clearErrors(bool* parityError) {

@@ -24,7 +24,7 @@ cache=${VELK_UART_CACHE:-$HOME/.cache/velktest/uart}
 adapters=${UART_ADAPTERS:-16550 ftdi}
 guest_timeout=${UART_GUEST_TIMEOUT:-420}
 accel=${UART_ACCEL:-tcg}
-modules=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
+modules=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio usbmon)
 
 say() { echo "uart: $*"; }
 fail_setup() {
@@ -120,6 +120,10 @@ chmod 755 "$image/init"
 (cd "$image" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.gz"
 
 # ---- one guest per adapter -------------------------------------------------
+# How fast this machine runs a round of the probe's fixed work: the guest
+# scales its CPU figures by it (the emulator runs everything slower).
+calibration=$("$probe" calibrate)
+say "host: $calibration ns per calibration round"
 passed=0
 failed=0
 declare -A figure
@@ -251,7 +255,7 @@ for adapter in $adapters; do
   setpriv --pdeathsig KILL -- qemu-system-x86_64 -accel "$accel" -m 256M -smp 1 \
     -nodefaults -display none -no-reboot -serial stdio -monitor pipe:"$dir/mon" \
     -kernel "$kernel_dir/vmlinuz" -initrd "$work/initrd.gz" \
-    -append "console=ttyS0 loglevel=1 panic=-1 rdinit=/init velk_adapter=$adapter" \
+    -append "console=ttyS0 loglevel=1 panic=-1 rdinit=/init velk_adapter=$adapter velk_calibration=$calibration" \
     "${devices[@]}" <"$dir/console.in" >"$dir/console.log" 2>"$dir/qemu.err" &
   qemu_pid=$!
   pty=$(line_pty) || fail_setup "QEMU gave no pseudo-terminal: $(cat "$dir/qemu.err")"

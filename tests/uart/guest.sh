@@ -10,6 +10,8 @@
 # (uart-probe exchanges, EXPECT joined by +), "unplug" and "replug" the USB
 # adapter through QEMU's monitor.
 adapter=$1
+# ns per round of uart-probe calibrate on the host
+calibration=$2
 case "$adapter" in
 16550)
     device=/dev/ttyS1 com=COM2 highest=115200
@@ -155,7 +157,7 @@ done
 # RTS as the driver holds it, sampled beside a cyclic run at 115200 whose
 # slave answers 10 ms after the request.
 host sim --scenario delay=10
-figures=$(uart-probe rts "$device" 115200 -- sh -c "velkctl --port $device --baud 115200 \
+figures=$(uart-probe rts "$device" 115200 "$calibration" -- sh -c "velkctl --port $device --baud 115200 \
     --address 1 --code 10 --cycle 20 --count 30 --quiet >/tmp/rts.out 2>&1")
 check "rts" $? "$figures"
 
@@ -170,8 +172,8 @@ check "scan" $? "answered: $found; $(sed -n 's/.*"seconds":\([0-9.]*\).*/\1 s/p'
 if [ "$adapter" = ftdi ]; then
     host sim
     # The probe asks the host on standard error, straight to the console.
-    figures=$(uart-probe replug "$device" -- velkctl --port "$com" --address 1 --code 10 \
-        --cycle 100 --json 2>/dev/console)
+    figures=$(uart-probe replug "$device" "$calibration" -- velkctl --port "$com" \
+        --address 1 --code 10 --cycle 100 --json 2>/dev/console)
     check "hot-unplug" $? "$figures"
 fi
 host simstop

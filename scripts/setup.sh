@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-5compat-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2
   libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
 )

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QStyleFactory>
 
 const char* applicationStyleSheet() {
@@ -18,11 +19,29 @@ const char* applicationStyleSheet() {
            "QTabWidget::pane { border-style: none; } ";
 }
 
+void chooseTextRendering() {
+#ifdef Q_OS_WIN
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+#endif
+}
+
+static void loadBuiltInFonts() {
+    Q_INIT_RESOURCE(fonts);
+}
+
 void useApplicationFontFamily() {
-    // The form's fixed geometry was laid out for a narrow face; Debian's
-    // default DejaVu Sans cuts the group box titles at 11 pt bold. Liberation
-    // Sans (a package dependency) fits with room to spare, the condensed
-    // DejaVu just fits; fontconfig picks a substitute when neither is there.
+    // The form's fixed geometry was laid out for a narrow face: Liberation
+    // Sans fits it with room to spare, where Debian's DejaVu Sans cuts the
+    // group box titles at 11 pt bold and a bare Windows panel has neither.
+    // The program carries the face, so every system draws the same form; the
+    // condensed DejaVu (which just fits) stands in should loading ever fail.
+    loadBuiltInFonts();
+    for (const char* face :
+         {":/fonts/LiberationSans-Regular.ttf", ":/fonts/LiberationSans-Bold.ttf"}) {
+        QFontDatabase::addApplicationFont(QString::fromLatin1(face));
+    }
     QFont font = QApplication::font();
     font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
     QApplication::setFont(font);

@@ -10,6 +10,7 @@
 #include "Velk21DataBlockPacketPackager.h"
 #include "Velk21Session.h"
 #include "Velk21SessionErrors.h"
+#include "Windows1251.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,7 +21,6 @@
 #include <QPixmap>
 #include <QSignalBlocker>
 #include <QTableWidgetItem>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <chrono>
@@ -852,12 +852,11 @@ void VelkTestUi::sessionResultProcess(int session_error_code,
     ui.exBlockRxList->clear();
     ui.exBlockRxList->setRowCount(0);
     if (extended_data_block.size() != 0) {
-        QTextCodec* codec = QTextCodec::codecForName("Windows-1251");
         for (unsigned i = 0; i < extended_data_block.size(); ++i) {
-            const char byte = static_cast<char>(extended_data_block[i]);
+            const unsigned char byte = extended_data_block[i];
+            // Every character of the code page lies in the Basic Multilingual Plane.
             appendRow(ui.exBlockRxList,
-                      {hexByte(extended_data_block[i]),
-                       codec ? codec->toUnicode(&byte, 1) : QString(QChar::ReplacementCharacter)});
+                      {hexByte(byte), QString(QChar(char16_t(windows1251ToUnicode(byte))))});
         }
         ui.exBlockRxList->resizeColumnsToContents();
     }

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    chooseTextRendering();
     QApplication app(argc, argv);
     // Sources and tr() texts are UTF-8, so no 8-bit codec has to be installed.
     useApplicationFontFamily();

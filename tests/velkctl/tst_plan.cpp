@@ -164,8 +164,11 @@ void TestPlan::examplePlan() {
     QCOMPARE(plan.steps.size(), std::size_t(7));
     const PlanStep& first = plan.steps[0];
     QCOMPARE(first.line, 10); // where the step opens
-    QVERIFY(std::find(first.request.begin(), first.request.end(),
-                      std::make_pair(std::string("wts"), std::string())) != first.request.end());
+    const auto wts = std::find_if(first.request.begin(), first.request.end(),
+                                  [](const PlanRequestOption& o) { return o.name == "wts"; });
+    QVERIFY(wts != first.request.end());
+    QCOMPARE(wts->value, std::string());
+    QCOMPARE(wts->line, 13); // the option's own line
     QCOMPARE(plan.steps[1].captures.size(), std::size_t(1));
     QCOMPARE(plan.steps[1].captures[0].second, std::string("data"));
     QCOMPARE(plan.steps[6].repeat, 20u);

@@ -334,7 +334,7 @@ void PlanReader::readRequest(const json& request, const std::string& path, const
         const std::string at = path + "/" + pointerToken(key);
         if (among(key, requestFlags)) {
             if (flag(*it, at, "request " + key)) {
-                step.request.emplace_back(key, "");
+                step.request.push_back({key, "", lineOf(at)});
             }
         } else if (among(key, requestTexts)) {
             std::string value;
@@ -347,7 +347,7 @@ void PlanReader::readRequest(const json& request, const std::string& path, const
                 knownVariables(value, at);
                 variables = true;
             }
-            step.request.emplace_back(key, value);
+            step.request.push_back({key, value, lineOf(at)});
         } else {
             fail(at, "unknown field '" + key + "' in request");
         }
@@ -357,10 +357,10 @@ void PlanReader::readRequest(const json& request, const std::string& path, const
     }
     // The command line's own checks, so that a plan and a command line refuse alike.
     std::vector<std::string> words{"velkctl", "--port", plan.port.empty() ? "-" : plan.port};
-    for (const auto& [option, argument] : step.request) {
-        words.push_back("--" + option);
-        if (!argument.empty() || !among(option, requestFlags)) {
-            words.push_back(argument);
+    for (const PlanRequestOption& option : step.request) {
+        words.push_back("--" + option.name);
+        if (!option.value.empty() || !among(option.name, requestFlags)) {
+            words.push_back(option.value);
         }
     }
     std::vector<char*> argv;

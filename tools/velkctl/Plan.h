@@ -17,11 +17,18 @@ struct PlanExpectation {
     int line = 0;
 };
 
+// One option of a step's request, as on the command line: the name without
+// "--" and the argument ("" for a flag), with the line it stands on.
+struct PlanRequestOption {
+    std::string name;
+    std::string value;
+    int line = 0;
+};
+
 struct PlanStep {
     std::string name;
     int line = 0;
-    // The request as command-line options: name without "--", argument ("" for a flag).
-    std::vector<std::pair<std::string, std::string>> request;
+    std::vector<PlanRequestOption> request;
     int requestLine = 0;
     std::vector<PlanExpectation> expectations;
     // Variable name -> answer field ("code", "data", "ext", "value:REAL32", ...).

@@ -55,13 +55,14 @@ std::string jsonText(const std::string& text) {
 bool stepCommandLine(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
                      CommandLine& out, std::string& error) {
     std::vector<std::string> words{"velkctl", "--port", "-"};
-    for (const auto& [option, argument] : step.request) {
-        words.push_back("--" + option);
-        if (option == "time" || option == "wts" || option == "subl" || option == "ef") {
+    for (const PlanRequestOption& option : step.request) {
+        words.push_back("--" + option.name);
+        if (option.name == "time" || option.name == "wts" || option.name == "subl" ||
+            option.name == "ef") {
             continue;
         }
         std::string value;
-        if (!substitutePlanVariables(argument, variables, value, error)) {
+        if (!substitutePlanVariables(option.value, variables, value, error)) {
             return false;
         }
         words.push_back(value);

@@ -12,7 +12,7 @@
 # Environment: UART_BUILD_DIR (default build; configured when missing),
 # VELK_UART_CACHE (the unpacked kernel, default ~/.cache/velktest/uart),
 # UART_ADAPTERS (default "16550 ftdi"), UART_GUEST_TIMEOUT (seconds a guest
-# may run, default 420), UART_ACCEL (QEMU accelerator, default tcg),
+# may run, default 200), UART_ACCEL (QEMU accelerator, default tcg),
 # UART_KEEP (keep the work folder with the consoles and logs).
 # Needs root for its installs (or sudo); the kernel package is only unpacked
 # into the cache, never installed.
@@ -22,7 +22,7 @@ root=$PWD
 build=${UART_BUILD_DIR:-build}
 cache=${VELK_UART_CACHE:-$HOME/.cache/velktest/uart}
 adapters=${UART_ADAPTERS:-16550 ftdi}
-guest_timeout=${UART_GUEST_TIMEOUT:-420}
+guest_timeout=${UART_GUEST_TIMEOUT:-200}
 accel=${UART_ACCEL:-tcg}
 modules=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio usbmon)
 
@@ -48,19 +48,25 @@ kernel_package() {
   apt-cache depends linux-image-amd64 2>/dev/null |
     sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -1
 }
-package=$(kernel_package)
-if [ -z "$package" ]; then
-  apt-get update -qq || true
+find_kernel() {
   package=$(kernel_package)
-fi
-version=""
-[ -n "$package" ] && version=$(apt-cache policy "$package" | sed -n 's/^ *Candidate: //p')
-if [ -n "$package" ] && [ -n "$version" ] && [ "$version" != "(none)" ]; then
-  kernel_dir=$cache/${package}_$version
-else
-  # No package lists (offline): the newest kernel already in the cache.
-  kernel_dir=$(ls -d "$cache"/linux-image-*_* 2>/dev/null | sort -V | tail -1)
-  [ -n "$kernel_dir" ] || fail_setup "no kernel package (apt-cache depends linux-image-amd64)"
+  version=""
+  [ -n "$package" ] && version=$(apt-cache policy "$package" | sed -n 's/^ *Candidate: //p')
+  if [ -n "$package" ] && [ -n "$version" ] && [ "$version" != "(none)" ]; then
+    kernel_dir=$cache/${package}_$version
+  else
+    # No package lists (offline): the newest kernel already in the cache.
+    kernel_dir=$(ls -d "$cache"/linux-image-*_* 2>/dev/null | sort -V | tail -1)
+  fi
+}
+find_kernel
+if [ -z "$kernel_dir" ] || [ ! -f "$kernel_dir/vmlinuz" ]; then
+  # A download follows: lists older than the mirror name a version it no
+  # longer has.
+  apt-get update -qq || true
+  find_kernel
+  [ -n "$package" ] && [ -n "$version" ] ||
+    fail_setup "no kernel package (apt-cache depends linux-image-amd64)"
 fi
 if [ ! -f "$kernel_dir/vmlinuz" ]; then
   unpack=$(mktemp -d)

@@ -40,8 +40,11 @@ public:
     // (device error, hang-up, wake). Returns true with written = 1 when the
     // byte was taken, with written = 0 when it could not be taken in time.
     virtual bool writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) = 0;
-    // Waits until everything written has left the line (last stop bit sent,
-    // where the driver tells), at most timeoutMs for the final check.
+    // Waits until everything written has left the line: at least the bytes'
+    // time on the wire, then for the last stop bit where the driver tells
+    // (bounded by that time and a little more). False when the output does
+    // not drain within timeoutMs beyond that time (a stalled line) or on a
+    // wake.
     virtual bool drain(unsigned timeoutMs) = 0;
 
     // One read of at most count bytes: bytes already received come at once;

@@ -311,6 +311,8 @@ public:
         if (tcflush(fd, TCIOFLUSH) != 0) {
             return false;
         }
+        timespec wireEnd{};
+        clock_gettime(CLOCK_MONOTONIC, &wireEnd);
         for (const unsigned char byte : bytes) {
             if (write(fd, &byte, 1) != 1) {
                 return false;
@@ -320,13 +322,22 @@ public:
         while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
             usleep(100);
         }
+        // As the port: the tail counts from the bytes' end on the wire (10
+        // bits each at 1000000 baud), or from now if the queue took longer.
+        const auto later = [](timespec t, long ns) {
+            t.tv_nsec += ns;
+            t.tv_sec += t.tv_nsec / 1000000000L;
+            t.tv_nsec %= 1000000000L;
+            return t;
+        };
+        wireEnd = later(wireEnd, long(bytes.size()) * 10000);
         timespec until{};
         clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_nsec += long(rtsTailMs * 1e6);
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
+        if (wireEnd.tv_sec > until.tv_sec ||
+            (wireEnd.tv_sec == until.tv_sec && wireEnd.tv_nsec > until.tv_nsec)) {
+            until = wireEnd;
         }
+        until = later(until, long(rtsTailMs * 1e6));
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
         }
         unsigned char answer[answerSize];

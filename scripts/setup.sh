@@ -10,20 +10,22 @@ packages=(
   libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
 )
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,
-# the Windows build the MinGW-w64 cross compiler and Wine for its tests (and
-# dpkg-source to unpack Debian's Qt source for it), the
+# the Windows build the MinGW-w64 cross compiler, Wine for its tests and NSIS
+# for its installer (dpkg-source to unpack Debian's Qt source for it; Xvfb,
+# xdotool, ImageMagick and tesseract to drive and read its window), the
 # artwork program Qt SVG, the Debian package help2man, lintian, appstream,
 # the real-driver rig (scripts/test-uart.sh) QEMU, busybox and cpio.
 for extra in "$@"; do
   case "$extra" in
     --screenshots) packages+=(xvfb xauth) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 nsis) ;;
     --qt-source) packages+=(dpkg-dev) ;;
+    --windows-e2e) packages+=(xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-rus) ;;
     --artwork) packages+=(qt6-svg-dev) ;;
     --package) packages+=(help2man lintian appstream dpkg-dev file) ;;
     --uart) packages+=(qemu-system-x86 busybox-static cpio) ;;
-    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --artwork, --package, --uart)" >&2; exit 64 ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --windows-e2e, --artwork, --package, --uart)" >&2; exit 64 ;;
   esac
 done
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build, tested under Wine: installs the cross compiler and Wine
-# when missing, cross-builds the tools and the plain tests (and the zip),
-# runs the tests under Wine, then velkctl.exe against the Linux velk-sim on a
-# COM port of the Wine prefix (tests/windows/e2e.sh). Each step is timed.
+# when missing, cross-builds the programs, the plain tests and the dialog's
+# tests that need no Linux (and the zip and the installer), runs the tests
+# under Wine, then velkctl.exe against the Linux velk-sim on a COM port of the
+# Wine prefix (tests/windows/e2e.sh) and the dialog itself in a window
+# (tests/windows/e2e-dialog.sh). Each step is timed.
 # WINDOWS_BUILD_DIR (default build-windows) and HOST_BUILD_DIR (default
 # build-host: the Linux tools without Qt) choose the folders; WINEPREFIX a
 # booted prefix to reuse, else a fresh one is made and removed.
@@ -18,7 +20,7 @@ step() {
   step_start=$now
 }
 
-scripts/setup.sh --windows
+scripts/setup.sh --windows --windows-e2e
 export PATH=$PATH:/usr/lib/wine WINEDEBUG=-all DISPLAY=
 step "packages"
 
@@ -39,6 +41,15 @@ trap cleanup EXIT
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$wine" wineboot -i >/dev/null 2>&1
 fi
+# The dialog's tests list their own ports, COM1 to COM9, and each must open:
+# the prefix maps them to /dev/ptmx, a fresh pseudo-terminal at every open,
+# so that no test ever opens a serial port of the machine (a fresh prefix
+# gives COM1 the machine's /dev/ttyS0; it moves past COM9).
+for n in 1 2 3 4 5 6 7 8 9; do
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d /dev/ptmx /f >/dev/null 2>&1
+done
+wineserver -k >/dev/null 2>&1 || true
+"$wine" wineboot >/dev/null 2>&1
 wineserver -p >/dev/null 2>&1 &
 step "Wine prefix $WINEPREFIX"
 
@@ -57,3 +68,7 @@ step "tests under Wine"
 
 tests/windows/e2e.sh "$host" "$windows"
 step "end to end under Wine"
+
+xvfb-run -a -s "-screen 0 1024x768x24" tests/windows/e2e-dialog.sh "$host" "$windows" \
+  "$(ls "$windows"/package/velktest-*-windows-setup.exe)"
+step "the dialog and its installer under Wine"

@@ -1,6 +1,9 @@
 // Draws every image of the program's resources and writes them as PNG files.
 // Usage: make-artwork <resources folder>
+#include <QBuffer>
+#include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -11,20 +14,54 @@
 #include <QSvgGenerator>
 #include <QTextStream>
 #include <functional>
+#include <vector>
 
 namespace {
 
 using Painter = std::function<void(QPainter&, int)>;
 
-bool writeImage(const QString& path, int size, const Painter& draw) {
+QImage drawImage(int size, const Painter& draw) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        draw(p, size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    draw(p, size);
+    return image;
+}
+
+bool writeImage(const QString& path, int size, const Painter& draw) {
+    return drawImage(size, draw).save(path, "PNG");
+}
+
+// A Windows icon file holding the drawing at each size as a PNG entry (the
+// form Windows reads since Vista); Qt's own writer stores a single image.
+bool writeIco(const QString& path, const std::vector<int>& sizes, const Painter& draw) {
+    std::vector<QByteArray> pngs;
+    for (const int size : sizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !drawImage(size, draw).save(&buffer, "PNG")) {
+            return false;
+        }
+        pngs.push_back(png);
     }
-    return image.save(path, "PNG");
+    QByteArray ico;
+    QDataStream out(&ico, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint16(0) << quint16(1) << quint16(sizes.size()); // reserved, icon, count
+    quint32 offset = quint32(6 + 16 * sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const quint8 side = sizes[i] >= 256 ? 0 : quint8(sizes[i]); // 0 stands for 256
+        out << side << side << quint8(0) << quint8(0) // width, height, no palette, reserved
+            << quint16(1) << quint16(32)              // planes, bits per pixel
+            << quint32(pngs[i].size()) << offset;
+        offset += quint32(pngs[i].size());
+    }
+    for (const QByteArray& png : pngs) {
+        out.writeRawData(png.constData(), int(png.size()));
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(ico) == ico.size();
 }
 
 // A return arrow: down from the top right, then left to an arrow head.
@@ -187,6 +224,12 @@ int main(int argc, char** argv) {
             err << "make-artwork: cannot write " << path << "\n";
             return 1;
         }
+    }
+    // The program file's icon on Windows (a resource of VelkTest.exe).
+    const QString ico = root.filePath(QStringLiteral("icons/velktest.ico"));
+    if (!writeIco(ico, {16, 24, 32, 48, 64, 256}, drawIcon)) {
+        err << "make-artwork: cannot write " << ico << "\n";
+        return 1;
     }
     const QString svg = root.filePath(QStringLiteral("icons/velktest.svg"));
     if (!writeSvg(svg, 48, drawIcon)) {

@@ -110,12 +110,10 @@ public:
 
 } // namespace
 
-class TestUiExchange : public QObject {
+class TestUiExchange : public QObject, protected DialogReader {
     Q_OBJECT
 
 private:
-    std::unique_ptr<VelkTestUi> dialog;
-
     std::unique_ptr<VelkTestUi> makeDialog(Velk21Session* session = nullptr) {
         auto d = std::make_unique<VelkTestUi>(session, nullptr, testRoots());
         d->show();
@@ -124,15 +122,6 @@ private:
         }
         return d;
     }
-    QWidget* d() { return dialog.get(); }
-    QString text(const char* name) { return field(d(), name)->text(); }
-    bool box(const char* name) { return widget<QCheckBox>(d(), name)->isChecked(); }
-    QStringList log() {
-        return widget<QTextBrowser>(d(), "textBrowser")->toPlainText().split('\n');
-    }
-    QString errorText() { return widget<QLabel>(d(), "sessionErrorText")->text(); }
-    bool okShown() { return !widget<QWidget>(d(), "rxBlockOkLabel")->isHidden(); }
-    bool errorShown() { return !widget<QWidget>(d(), "rxBlockErrorLabel")->isHidden(); }
 
     // Releases the send button until the slave has seen `count` requests: a
     // release while the previous single send is still winding down is ignored.

@@ -13,10 +13,13 @@
 #include <QTextBrowser>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <memory>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 using namespace uitest;
 
@@ -148,6 +151,7 @@ private slots:
         QCOMPARE(box->toolTip(), QString::fromUtf8("Устройство не найдено."));
     }
 
+#ifndef Q_OS_WIN
     // The title stays as it is; its tool tip says why the port did not open.
     void openFailureSaysWhy() {
         dialog.reset();
@@ -166,6 +170,7 @@ private slots:
         QVERIFY(box->toolTip().isEmpty());
         dialog.reset();
     }
+#endif
 
     // A driver that keeps another rate: the title's tool tip names both.
     void baudRateRefusalSaysWhich() {
@@ -185,7 +190,7 @@ private slots:
 
     void languageChangeResetsPortTitle() {
         dialog.reset();
-        PtyPort port(4);
+        TestPort port(4);
         dialog = std::make_unique<VelkTestUi>(nullptr, nullptr, testRoots());
         auto* box = widget<QGroupBox>(dialog.get(), "rs232GroupBox");
         auto* ports = widget<QComboBox>(dialog.get(), "portName");

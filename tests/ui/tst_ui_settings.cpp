@@ -54,8 +54,8 @@ private slots:
     void init() { clearSettings(); }
 
     void firstRunDefaults() {
-        PtyPort com3(3);
-        PtyPort com1(1);
+        TestPort com3(3);
+        TestPort com1(1);
         auto dialog = makeDialog();
         QWidget* d = dialog.get();
         QVERIFY(checked(d, "timeBit"));
@@ -79,8 +79,8 @@ private slots:
     }
 
     void everyKeyIsSavedAndRestored() {
-        PtyPort com1(1);
-        PtyPort com3(3);
+        TestPort com1(1);
+        TestPort com3(3);
         {
             auto dialog = makeDialog();
             QWidget* d = dialog.get();
@@ -235,8 +235,8 @@ private slots:
     }
 
     void missingPortFallsBackToTheFirst() {
-        PtyPort com2(2);
-        PtyPort com7(7);
+        TestPort com2(2);
+        TestPort com7(7);
         store("portName", "COM9");
         auto dialog = makeDialog();
         auto* ports = widget<QComboBox>(dialog.get(), "portName");
@@ -246,7 +246,7 @@ private slots:
     }
 
     void outOfRangeIndicesLeaveNoCurrentItem() {
-        PtyPort com1(1);
+        TestPort com1(1);
         store("dataType", 7);
         store("exDataRxTypeBitSize", -2);
         store("baudRate", "9600");

@@ -140,7 +140,7 @@ verdict() { # PASS|FAIL TEXT
   else
     failed=$((failed + 1))
   fi
-  say "$adapter $1 $2"
+  say "$adapter $1 ${*:2}"
 }
 
 monitor() { # a command on QEMU's monitor, and a moment for it to act
@@ -318,15 +318,16 @@ for adapter in $adapters; do
 done
 
 # The FTDI adapter's exchange beside the 16550's: at most 5 ms at 115200, or
-# no slower than the 16550 where the emulator is slow on a loaded machine.
+# where the emulator is slow on a loaded machine, no slower than the 16550's
+# by more than the emulated USB's own share (half again; the drain that
+# waited for nothing made it ten times).
 if [ -n "${figure[ftdi.echo115200]:-}" ] && [ -n "${figure[16550.echo115200]:-}" ]; then
   adapter=ftdi
   ftdi=${figure[ftdi.echo115200]} uart=${figure[16550.echo115200]}
-  if awk -v f="$ftdi" -v u="$uart" 'BEGIN { exit !(f <= 5 || f <= u) }'; then
-    verdict PASS "exchange at 115200: median $ftdi ms (16550: $uart ms; limit 5 ms or the 16550's)"
-  else
-    verdict FAIL "exchange at 115200: median $ftdi ms (16550: $uart ms; limit 5 ms or the 16550's)"
-  fi
+  status=FAIL
+  awk -v f="$ftdi" -v u="$uart" 'BEGIN { exit !(f <= 5 || f <= 1.5 * u) }' && status=PASS
+  verdict "$status" "exchange at 115200: median $ftdi ms (16550: $uart ms; limit 5 ms or 1.5 times" \
+    "the 16550's)"
 fi
 
 say "$passed passed, $failed failed"

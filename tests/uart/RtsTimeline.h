@@ -48,12 +48,14 @@ struct RtsVerdict {
     double worstMs = 0;
 
     // Enough was seen (ten transmissions, at most one in five more hidden),
-    // and nothing was wrong: RTS down within limitMs after the
-    // bytes' end in the median, within worstMs always.
+    // and nothing was wrong: RTS down within limitMs after the bytes' end in
+    // the median, within worstMs always, an answer while RTS is high in at
+    // most one transmission of ten (an emulator's hiccup; a master that
+    // holds RTS too long meets every answer).
     bool passed() const {
         return transmissions >= 10 && hiddenTransmissions * 5 <= transmissions &&
-               bytesOutsideRts == 0 && emptyStretches == 0 && late == 0 && bytesInWhileHigh == 0 &&
-               medianTailMs <= limitMs;
+               bytesOutsideRts == 0 && emptyStretches == 0 && late == 0 &&
+               answeredWhileHigh * 10 <= transmissions && medianTailMs <= limitMs;
     }
     std::string text() const;
 };

@@ -120,8 +120,8 @@ done
 for rate in $rates; do
     # velkctl here, velk-sim on the host.
     host sim
-    master "master $rate echo" code=0+count=20 --baud "$rate" --address 1 --code 10 \
-        --index 2 --data 1,2,3,4 --count 20 --cycle 0
+    master "master $rate echo" code=0+count=50 --baud "$rate" --address 1 --code 10 \
+        --index 2 --data 1,2,3,4 --count 50 --cycle 0
     if [ "$rate" = 115200 ]; then
         echo "@@figure echo115200 $(echo "$figures" | sed -n 's/.*median \([0-9.]*\) ms.*/\1/p')"
     fi

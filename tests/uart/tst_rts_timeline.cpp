@@ -227,6 +227,24 @@ private slots:
         QVERIFY(!slow.passed());
     }
 
+    // One answer in ten that meets RTS still high is the emulator's; two are
+    // the master's.
+    void answersWhileHigh() {
+        const auto judge = [](int odd) {
+            Script script;
+            for (int i = 0; i < 10; ++i) {
+                exchange(script, 10 + i * 100.0, i < odd ? 30 : 2, 20);
+            }
+            return judgeRts(script.sample(1100), 115200, 10, 5.0, 50.0);
+        };
+        const RtsVerdict one = judge(1);
+        QCOMPARE(one.answeredWhileHigh, 1);
+        QVERIFY2(one.passed(), one.text().c_str());
+        const RtsVerdict two = judge(2);
+        QCOMPARE(two.answeredWhileHigh, 2);
+        QVERIFY(!two.passed());
+    }
+
     void nothingSampledFails() {
         QVERIFY(!judgeRts({}, 115200, 10, 5.0, 5.0).passed());
         Script idle;

@@ -257,9 +257,11 @@ double calibrate() {
 
 // ---- rts ------------------------------------------------------------------
 
-// Sleeps until 100 us after the last wake-up (on CLOCK_MONOTONIC).
-void tick(timespec& next) {
-    next.tv_nsec += 100000;
+// Sleeps until periodUs after the last wake-up (on CLOCK_MONOTONIC). The
+// probe runs above the master: each sample is time taken from it, and an
+// emulator on a loaded machine makes that time long.
+void tick(timespec& next, long periodUs) {
+    next.tv_nsec += periodUs * 1000;
     if (next.tv_nsec >= 1000000000) {
         next.tv_nsec -= 1000000000;
         ++next.tv_sec;
@@ -298,7 +300,7 @@ bool sampleDriver(const std::string& device, const std::atomic<bool>& stop,
         sample.tx = static_cast<std::uint32_t>(counters.tx);
         sample.rx = static_cast<std::uint32_t>(counters.rx);
         samples.push_back(sample);
-        tick(next);
+        tick(next, 200);
     }
     ::close(fd);
     return ok;
@@ -450,7 +452,7 @@ int rts(const std::string& device, unsigned baud, double hostRoundNs, char** com
         while (!stop) {
             traffic.poll();
             ticks.push_back(usbmonNowNs());
-            tick(next);
+            tick(next, 250);
         }
     });
     // The master opens the device after the probe: opening raises RTS.

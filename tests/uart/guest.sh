@@ -67,6 +67,7 @@ slave() {
         kill -0 $slave_pid 2>/dev/null || break
         sleep 0.1
     done
+    check "slave $rate $*" 1 "velk-sim did not start: $(cat /tmp/slave.out)"
     return 1
 }
 stop_slave() {
@@ -150,7 +151,6 @@ for rate in $rates; do
         code=0+count=3+extended=40 --baud "$rate" --address 1 --code 10 --count 3 --cycle 0
     slave "$rate" --address 3 && host ctl "slave-$rate-silent-slave" code=5+count=2+min-ms=150 \
         --baud "$rate" --address 7 --count 2 --cycle 0
-    [ -n "$slave_pid" ] || check "slave $rate" 1 "velk-sim did not start: $(cat /tmp/slave.out)"
     stop_slave
 done
 

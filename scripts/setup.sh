@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2
-  libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev
+  libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev libcli11-dev
+  bash-completion
 )
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,
 # the Windows build the MinGW-w64 cross compiler, Wine for its tests and NSIS

@@ -137,7 +137,7 @@ void scanFigure(StopSignals& stop) {
     }
     ScanOptions options;
     options.port = "COM231";
-    options.quiet = true;
+    options.output.quiet = true;
     std::ostringstream out;
     std::ostringstream err;
     const auto start = std::chrono::steady_clock::now();
@@ -146,7 +146,7 @@ void scanFigure(StopSignals& stop) {
                 secondsSince(start), status, out.str().c_str());
 }
 
-void decodeFigures(std::size_t megabytes, const std::string& folder) {
+void decodeFigures(std::size_t megabytes, const std::string& folder, StopSignals& stop) {
     const std::vector<unsigned char> traffic = busTraffic(megabytes * 1000000);
     const double mb = double(traffic.size()) / 1e6;
 
@@ -182,11 +182,11 @@ void decodeFigures(std::size_t megabytes, const std::string& folder) {
             }
             MonitorOptions options;
             options.replayFile = capture;
-            options.mode = mode;
-            options.quiet = quiet;
+            options.output.mode = mode;
+            options.output.quiet = quiet;
             start = std::chrono::steady_clock::now();
             cpu = cpuSeconds();
-            replayCapture(options, null, null);
+            replayCapture(options, null, null, stop);
             s = secondsSince(start);
             cpu = cpuSeconds() - cpu;
             std::printf(
@@ -222,7 +222,7 @@ void planFigure(StopSignals& stop, const std::string& folder) {
     plan.close();
     RunOptions options;
     options.planFile = path;
-    options.quiet = true;
+    options.output.quiet = true;
     std::ostringstream out;
     std::ostringstream err;
     const auto start = std::chrono::steady_clock::now();
@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", folder, 1);
     StopSignals stop;
     scanFigure(stop);
-    decodeFigures(std::size_t(megabytes), folder);
+    decodeFigures(std::size_t(megabytes), folder, stop);
     planFigure(stop, folder);
     return 0;
 }

@@ -6,6 +6,8 @@
 namespace {
 
 const unsigned transferReserve = 65535;
+// Stray bytes kept of one reception for the report; a noisy line may send more.
+const unsigned discardedLimit = 4096;
 const unsigned extendedBytesPerBlock = 7;
 
 // A pseudo-terminal's number goes to the next terminal opened anywhere once
@@ -29,6 +31,7 @@ Velk21Session::Velk21Session(const std::string& portName, unsigned baudRate)
       abortEvent(portName + "Velk21MasterSessionAbortEvent", false) {
     openPort(); // the owner asks isOpen()
     transferBlock.reserve(transferReserve);
+    rxDiscarded.reserve(discardedLimit);
 }
 
 Velk21Session::Velk21Session(const std::string& portName, unsigned baudRate,
@@ -40,6 +43,7 @@ Velk21Session::Velk21Session(const std::string& portName, unsigned baudRate,
       abortEvent(portName + "Velk21MasterSessionAbortEvent", false) {
     openPort();
     transferBlock.reserve(transferReserve);
+    rxDiscarded.reserve(discardedLimit);
 }
 
 Velk21Session::~Velk21Session() {
@@ -136,6 +140,7 @@ void Velk21Session::txComplete() {
 
 void Velk21Session::prepareReception(DataBlock<unsigned char>& block) {
     block.clear();
+    rxDiscarded.clear();
     rxIndex = 0;
     rxRestarts = 0;
 }
@@ -153,6 +158,9 @@ bool Velk21Session::rxProcess(unsigned) {
         // Only block headers have bits 7 and 6 set: one inside a block means
         // the block we were collecting was broken; start again from it.
         if (b >= 0xC0 && rxIndex > 0) {
+            for (unsigned i = 0; i < rxIndex && rxDiscarded.size() < discardedLimit; ++i) {
+                rxDiscarded.append(transferBlock[i]);
+            }
             ++rxRestarts;
             rxIndex = 0;
             transferBlock.clear();
@@ -206,14 +214,18 @@ bool Velk21Session::receive(DataBlock<unsigned char>& block, unsigned byteTimeou
 bool Velk21Session::exchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
                              DataBlock<unsigned char>& extendedData, unsigned maxRestarts,
                              unsigned byteTimeoutMs, int* errorOut,
-                             DataBlock<unsigned char>* receivedDataPacket) {
+                             DataBlock<unsigned char>* receivedDataPacket,
+                             DataBlock<unsigned char>* strayBytes) {
     std::lock_guard<NamedMutex> lock(mutex);
     rxMaxRestarts = maxRestarts;
-    if (receivedDataPacket != nullptr) {
-        receivedDataPacket->clear();
+    for (DataBlock<unsigned char>* block : {receivedDataPacket, strayBytes}) {
+        if (block != nullptr) {
+            block->clear();
+        }
     }
     reopenIfClosed();
-    const int error = runExchange(address, data, extendedData, byteTimeoutMs, receivedDataPacket);
+    const int error =
+        runExchange(address, data, extendedData, byteTimeoutMs, receivedDataPacket, strayBytes);
     if (port.isOpen() && port.deviceFailed()) {
         // The dead descriptor goes; the next exchange looks for the device anew.
         ++lossCount;
@@ -228,7 +240,8 @@ bool Velk21Session::exchange(const Velk21AddressBlockKernel& address, Velk21Data
 
 int Velk21Session::runExchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
                                DataBlock<unsigned char>& extendedData, unsigned byteTimeoutMs,
-                               DataBlock<unsigned char>* receivedDataPacket) {
+                               DataBlock<unsigned char>* receivedDataPacket,
+                               DataBlock<unsigned char>* strayBytes) {
     data.csBit = 0; // a request never carries CS
     Velk21ExtendedBlockKernel extendedKernel(data.wtsBit, data.csBit, data.subLBit);
 
@@ -273,6 +286,9 @@ int Velk21Session::runExchange(const Velk21AddressBlockKernel& address, Velk21Da
     }
     if (receivedDataPacket != nullptr) {
         *receivedDataPacket = transferBlock; // before unpacking rewrites bit 7
+    }
+    if (strayBytes != nullptr) {
+        *strayBytes = rxDiscarded;
     }
     position = 0;
     if (!dataPackager.unpack(transferBlock, position, data)) {

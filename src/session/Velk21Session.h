@@ -43,11 +43,14 @@ public:
     // data and extendedData hold the request on entry and the answer on
     // success. receivedDataPacket, when given, gets the answer's data block
     // exactly as it came off the line whenever a whole one arrived (codes 0,
-    // 6, 7, 8) and is cleared otherwise. Returns true exactly for code 0.
+    // 6, 7, 8) and is cleared otherwise; strayBytes, when given, what came
+    // before it and a header byte made the reception start again from (noise,
+    // a broken block), at most 4096 bytes. Returns true exactly for code 0.
     bool exchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
                   DataBlock<unsigned char>& extendedData, unsigned maxRestarts,
                   unsigned byteTimeoutMs, int* errorOut,
-                  DataBlock<unsigned char>* receivedDataPacket = nullptr);
+                  DataBlock<unsigned char>* receivedDataPacket = nullptr,
+                  DataBlock<unsigned char>* strayBytes = nullptr);
 
     const std::string& portName() const { return portName_; }
     unsigned baudRate() const { return baudRate_; }
@@ -95,12 +98,14 @@ private:
     void prepareReception(DataBlock<unsigned char>& block);
     int runExchange(const Velk21AddressBlockKernel& address, Velk21DataBlockKernel& data,
                     DataBlock<unsigned char>& extendedData, unsigned byteTimeoutMs,
-                    DataBlock<unsigned char>* receivedDataPacket);
+                    DataBlock<unsigned char>* receivedDataPacket,
+                    DataBlock<unsigned char>* strayBytes);
 
     std::string portName_;
     unsigned baudRate_;
     SerialPort port;
     DataBlock<unsigned char> transferBlock; // the request, then each received block
+    DataBlock<unsigned char> rxDiscarded;   // what restarts of the reception dropped
     unsigned rxIndex;
     unsigned rxExpected;
     unsigned rxRestarts;

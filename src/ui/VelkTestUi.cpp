@@ -1,13 +1,13 @@
 #include "VelkTestUi.h"
 
+#include "ExchangeResult.h"
 #include "FullsizeKeyboard.h"
+#include "HexBytes.h"
 #include "IKeyboard.h"
 #include "IntegerConversion.h"
 #include "ParameterNames.h"
 #include "ParameterValue.h"
 #include "QLineEditEmbedded.h"
-#include "Velk21AddressBlockPacketPackager.h"
-#include "Velk21DataBlockPacketPackager.h"
 #include "Velk21Session.h"
 #include "Velk21SessionErrors.h"
 #include "Windows1251.h"
@@ -38,9 +38,10 @@ constexpr unsigned externalGraceMs = 50;
 constexpr unsigned abortRetryMs = 100;
 constexpr unsigned byteTimeoutMs = 150;
 
-// Bytes are shown as upper-case hexadecimal without prefix or leading zeros.
-QString hexByte(unsigned byte) {
-    return QString::number(byte, 16).toUpper();
+// Bytes are shown as everywhere: upper-case hexadecimal without prefix or
+// leading zeros.
+QString hexText(unsigned byte) {
+    return QString::fromStdString(hexByte(static_cast<unsigned char>(byte)));
 }
 
 // The low byte of a hexadecimal field; empty or invalid text counts as 0.
@@ -56,12 +57,10 @@ bool isHexNumber(const QString& text) {
     return ok;
 }
 
+// Each byte followed by a blank.
 QString packetText(const QString& prefix, const DataBlock<unsigned char>& packet) {
-    QString line = prefix;
-    for (unsigned i = 0; i < packet.size(); ++i) {
-        line += hexByte(packet[i]) + QLatin1Char(' ');
-    }
-    return line;
+    return prefix + QString::fromStdString(hexBytes(packet)) +
+           (packet.size() != 0 ? QStringLiteral(" ") : QString());
 }
 
 unsigned msUntil(std::chrono::steady_clock::time_point deadline) {
@@ -429,19 +428,15 @@ void VelkTestUi::userDataEntered(QString text) {
 
 void VelkTestUi::splitUserData() {
     const QString text = ui.userData->text();
-    const QStringList parts = text.split('.', Qt::KeepEmptyParts);
-    int decimals = 0;
-    if (parts.size() == 2) {
-        decimals = qBound(1, int(parts.at(1).length()), 3);
-    }
+    const int decimals = userValueDecimals(text.toStdString());
     const double value = text.toDouble();
     unsigned char bytes[4] = {0, 0, 0, 0};
     ParameterValue(value, decimals)
         .toBytes(bytes, 4, typeNames.indexOf(ui.dataType->currentText()));
-    ui.data_0->setText(hexByte(bytes[0]));
-    ui.data_1->setText(hexByte(bytes[1]));
-    ui.data_2->setText(hexByte(bytes[2]));
-    ui.data_3->setText(hexByte(bytes[3]));
+    ui.data_0->setText(hexText(bytes[0]));
+    ui.data_1->setText(hexText(bytes[1]));
+    ui.data_2->setText(hexText(bytes[2]));
+    ui.data_3->setText(hexText(bytes[3]));
 }
 
 void VelkTestUi::subLBitClicked(bool checked) {
@@ -509,8 +504,8 @@ void VelkTestUi::appendExDataByte(const QString& text) {
 
 void VelkTestUi::showExDataLength() {
     const int n = ui.exBlockList->rowCount();
-    ui.data_0->setText(hexByte(n & 0xFF));
-    ui.data_1->setText(hexByte((n >> 8) & 0xFF));
+    ui.data_0->setText(hexText(n & 0xFF));
+    ui.data_1->setText(hexText((n >> 8) & 0xFF));
 }
 
 void VelkTestUi::exDataEntered(QString text) {
@@ -763,16 +758,9 @@ void VelkTestUi::sendRequest() {
     }
 
     // Framed here a second time for the log; the session frames its own copy.
-    Velk21AddressBlockPacketPackager addressPackager;
-    Velk21DataBlockPacketPackager dataPackager;
     DataBlock<unsigned char> txAddressPacket;
-    txAddressPacket.resize(addressPackager.size(req.address), 0);
-    unsigned position = 0;
-    addressPackager.pack(txAddressPacket, position, req.address);
     DataBlock<unsigned char> txDataPacket;
-    txDataPacket.resize(dataPackager.size(req.data), 0);
-    position = 0;
-    dataPackager.pack(txDataPacket, position, req.data);
+    frameRequest(req.address, req.data, txAddressPacket, txDataPacket);
 
     Velk21DataBlockKernel data = req.data;
     DataBlock<unsigned char> extendedData = req.extendedData;
@@ -839,15 +827,15 @@ void VelkTestUi::sessionResultProcess(int session_error_code,
     ui.errBitRx->setChecked(k.errBit != 0);
     ui.subLBitRx->setChecked(k.subLBit != 0);
 
-    ui.aoRx->setText(hexByte(k.ao));
-    ui.ntxtRx->setText(hexByte(k.ntxt));
-    ui.statusRx->setText(hexByte(k.status));
-    ui.codeRx->setText(hexByte(k.id.code));
-    ui.indexRx->setText(hexByte(k.id.index));
-    ui.dataRx_0->setText(hexByte(k.data[0]));
-    ui.dataRx_1->setText(hexByte(k.data[1]));
-    ui.dataRx_2->setText(hexByte(k.data[2]));
-    ui.dataRx_3->setText(hexByte(k.data[3]));
+    ui.aoRx->setText(hexText(k.ao));
+    ui.ntxtRx->setText(hexText(k.ntxt));
+    ui.statusRx->setText(hexText(k.status));
+    ui.codeRx->setText(hexText(k.id.code));
+    ui.indexRx->setText(hexText(k.id.index));
+    ui.dataRx_0->setText(hexText(k.data[0]));
+    ui.dataRx_1->setText(hexText(k.data[1]));
+    ui.dataRx_2->setText(hexText(k.data[2]));
+    ui.dataRx_3->setText(hexText(k.data[3]));
 
     ui.exBlockRxList->clear();
     ui.exBlockRxList->setRowCount(0);
@@ -856,7 +844,7 @@ void VelkTestUi::sessionResultProcess(int session_error_code,
             const unsigned char byte = extended_data_block[i];
             // Every character of the code page lies in the Basic Multilingual Plane.
             appendRow(ui.exBlockRxList,
-                      {hexByte(byte), QString(QChar(char16_t(windows1251ToUnicode(byte))))});
+                      {hexText(byte), QString(QChar(char16_t(windows1251ToUnicode(byte))))});
         }
         ui.exBlockRxList->resizeColumnsToContents();
     }

@@ -124,3 +124,16 @@ void ParameterValue::fromBytes(const unsigned char* src, unsigned len, int type,
         break;
     }
 }
+
+int userValueDecimals(const std::string& text) {
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos || text.find('.', point + 1) != std::string::npos) {
+        return 0;
+    }
+    int characters = 0;
+    for (std::size_t i = point + 1; i < text.size(); ++i) {
+        // UTF-8: a character is every byte but the continuation bytes.
+        characters += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return characters < 1 ? 1 : (characters > 3 ? 3 : characters);
+}

@@ -1,5 +1,12 @@
 #pragma once
 
+#include <string>
+
+// The decimals a typed user value gives (the dialog's user value, velkctl's
+// --value): the number of characters after the only point, at least 1 and
+// at most 3; 0 without exactly one point.
+int userValueDecimals(const std::string& text);
+
 // A number with the count of decimals it is shown with, and its little-endian byte
 // field in a data block; the conversion is chosen by a ParameterType code.
 struct ParameterValue {

@@ -131,6 +131,7 @@ void TestVelk21Session::answers_data() {
     QTest::addColumn<int>("expectedError");
     QTest::addColumn<Bytes>("expectedExtended");
     QTest::addColumn<Bytes>("expectedPacket"); // receivedDataPacket
+    QTest::addColumn<Bytes>("expectedStray"); // strayBytes: what the data block started again after
 
     const Bytes plain = packData(answerRecord(0, 0));
     const Bytes announcesNone = packData(answerRecord(1, 0));
@@ -147,35 +148,40 @@ void TestVelk21Session::answers_data() {
     Bytes badExtendedCrc = block2;
     badExtendedCrc.back() ^= 0x01;
 
-    QTest::newRow("plain answer") << plain << 0 << 0 << Bytes() << plain;
-    QTest::newRow("EF announcing 0 bytes") << announcesNone << 0 << 0 << Bytes() << announcesNone;
+    QTest::newRow("plain answer") << plain << 0 << 0 << Bytes() << plain << Bytes();
+    QTest::newRow("EF announcing 0 bytes")
+        << announcesNone << 0 << 0 << Bytes() << announcesNone << Bytes();
     QTest::newRow("10 bytes in 2 blocks, the rest of the second dropped")
-        << concat({announcesTen, block1, block2}) << 0 << 0 << tenBytes << announcesTen;
+        << concat({announcesTen, block1, block2}) << 0 << 0 << tenBytes << announcesTen << Bytes();
     // A restart beyond the allowance ends the block with the new header alone.
     QTest::newRow("noise then answer, no restart allowed")
-        << concat({noise, plain}) << 0 << 6 << Bytes() << headerOnly;
+        << concat({noise, plain}) << 0 << 6 << Bytes() << headerOnly << noise;
     QTest::newRow("noise then answer, one restart allowed")
-        << concat({noise, plain}) << 1 << 0 << Bytes() << plain;
+        << concat({noise, plain}) << 1 << 0 << Bytes() << plain << noise;
     // An address-block header (bit 6 clear) is not a block start for the receiver.
     QTest::newRow("0x80 to 0xBF never restart a block")
-        << concat({Bytes{0x11, 0x85, 0xBF}, plain}) << 1 << 0 << Bytes() << plain;
+        << concat({Bytes{0x11, 0x85, 0xBF}, plain}) << 1 << 0 << Bytes() << plain
+        << (Bytes{0x11, 0x85, 0xBF});
     QTest::newRow("broken block then answer, no restart allowed")
-        << concat({brokenHalf, plain}) << 0 << 6 << Bytes() << headerOnly;
+        << concat({brokenHalf, plain}) << 0 << 6 << Bytes() << headerOnly << brokenHalf;
     QTest::newRow("broken block then answer, one restart allowed")
-        << concat({brokenHalf, plain}) << 1 << 0 << Bytes() << plain;
+        << concat({brokenHalf, plain}) << 1 << 0 << Bytes() << plain << brokenHalf;
     QTest::newRow("two broken blocks, one restart allowed")
-        << concat({brokenHalf, brokenHalf, plain}) << 1 << 6 << Bytes() << headerOnly;
-    QTest::newRow("bad CRC") << badCrc << 0 << 6 << Bytes() << badCrc;
+        << concat({brokenHalf, brokenHalf, plain}) << 1 << 6 << Bytes() << headerOnly
+        << concat({brokenHalf, brokenHalf});
+    QTest::newRow("bad CRC") << badCrc << 0 << 6 << Bytes() << badCrc << Bytes();
     QTest::newRow("extended block cut by a header, no restart")
-        << concat({announcesTen, block1, cutBlock2, block2}) << 0 << 8 << Bytes() << announcesTen;
+        << concat({announcesTen, block1, cutBlock2, block2}) << 0 << 8 << Bytes() << announcesTen
+        << Bytes();
     QTest::newRow("extended block cut by a header, one restart")
-        << concat({announcesTen, block1, cutBlock2, block2}) << 1 << 0 << tenBytes << announcesTen;
-    QTest::newRow("extended block with a bad CRC")
-        << concat({announcesTen, block1, badExtendedCrc}) << 0 << 8 << Bytes() << announcesTen;
+        << concat({announcesTen, block1, cutBlock2, block2}) << 1 << 0 << tenBytes << announcesTen
+        << Bytes();
+    QTest::newRow("extended block with a bad CRC") << concat({announcesTen, block1, badExtendedCrc})
+                                                   << 0 << 8 << Bytes() << announcesTen << Bytes();
     QTest::newRow("second extended block missing")
-        << concat({announcesTen, block1}) << 0 << 7 << Bytes() << announcesTen;
-    QTest::newRow("data block cut short") << brokenHalf << 0 << 5 << Bytes() << Bytes();
-    QTest::newRow("nothing at all") << Bytes() << 0 << 5 << Bytes() << Bytes();
+        << concat({announcesTen, block1}) << 0 << 7 << Bytes() << announcesTen << Bytes();
+    QTest::newRow("data block cut short") << brokenHalf << 0 << 5 << Bytes() << Bytes() << Bytes();
+    QTest::newRow("nothing at all") << Bytes() << 0 << 5 << Bytes() << Bytes() << Bytes();
 }
 
 void TestVelk21Session::answers() {
@@ -184,6 +190,7 @@ void TestVelk21Session::answers() {
     QFETCH(int, expectedError);
     QFETCH(Bytes, expectedExtended);
     QFETCH(Bytes, expectedPacket);
+    QFETCH(Bytes, expectedStray);
 
     Rig rig;
     if (!reply.empty()) {
@@ -192,12 +199,16 @@ void TestVelk21Session::answers() {
     Velk21DataBlockKernel data(Velk21ParameterId(0x10, 0x02), 0x05, 0, 0, 0, 0, 0, 0, 0);
     DataBlock<unsigned char> extendedData = blockOf({0xEE});
     DataBlock<unsigned char> packet = blockOf({0xDD, 0xDD});
+    DataBlock<unsigned char> stray = blockOf({0xDD});
     int error = -1;
-    const bool ok =
-        rig.session->exchange(someAddress, data, extendedData, maxRestarts, 30, &error, &packet);
+    const bool ok = rig.session->exchange(someAddress, data, extendedData, maxRestarts, 30, &error,
+                                          &packet, &stray);
     QCOMPARE(error, expectedError);
     QCOMPARE(ok, expectedError == 0);
     QCOMPARE(bytesOf(packet), expectedPacket);
+    if (!expectedPacket.empty()) {
+        QCOMPARE(bytesOf(stray), expectedStray);
+    }
     if (expectedError == 0 || expectedError >= 7) {
         // The answer record is decoded, bit 7 restored.
         QCOMPARE(data.csBit, (unsigned char)1);

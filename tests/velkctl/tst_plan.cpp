@@ -10,19 +10,18 @@
 
 namespace {
 
-StepAnswer answerOf(unsigned char code, std::initializer_list<unsigned char> data,
-                    std::initializer_list<unsigned char> extended = {}, int errorCode = 0) {
-    StepAnswer a;
-    a.errorCode = errorCode;
-    a.decoded = errorCode == 0 || errorCode == 7 || errorCode == 8;
-    a.data = Velk21DataBlockKernel(Velk21ParameterId(code, 1), 5, 0, 0, 0, 1, 0,
-                                   extended.size() != 0, 0);
+ExchangeResult answerOf(unsigned char code, std::initializer_list<unsigned char> data,
+                        std::initializer_list<unsigned char> extended = {}, int errorCode = 0) {
+    ExchangeResult a;
+    a.error = exchangeErrorOf(errorCode);
+    a.answer = Velk21DataBlockKernel(Velk21ParameterId(code, 1), 5, 0, 0, 0, 1, 0,
+                                     extended.size() != 0, 0);
     int i = 0;
     for (unsigned char b : data) {
-        a.data.data[i++] = b;
+        a.answer.data[i++] = b;
     }
     for (unsigned char b : extended) {
-        a.extended.append(b);
+        a.extendedData.append(b);
     }
     a.responseMs = 4.5;
     return a;
@@ -278,7 +277,7 @@ void TestPlan::expectations() {
     QFETCH(int, errorCode);
     QFETCH(QStringList, failures);
     const PlanStep step = stepWith(expect.toStdString());
-    const StepAnswer answer = answerOf(0x10, {0x12, 0x80, 0x00, 0xFF}, {0x41, 0x42}, errorCode);
+    const ExchangeResult answer = answerOf(0x10, {0x12, 0x80, 0x00, 0xFF}, {0x41, 0x42}, errorCode);
     std::vector<StepFailure> got;
     checkStep(step, PlanVariables{{"v", "12"}}, answer, got);
     QStringList fields;
@@ -291,7 +290,7 @@ void TestPlan::expectations() {
 }
 
 void TestPlan::capturedFields() {
-    const StepAnswer a = answerOf(0x8A, {0x12, 0x80, 0x00, 0xFF}, {0x41, 0xC2});
+    const ExchangeResult a = answerOf(0x8A, {0x12, 0x80, 0x00, 0xFF}, {0x41, 0xC2});
     QCOMPARE(stepAnswerField(a, "code"), std::string("8A"));
     QCOMPARE(stepAnswerField(a, "data_2"), std::string("0"));
     QCOMPARE(stepAnswerField(a, "csBit"), std::string("1"));

@@ -2,6 +2,7 @@
 // pseudo-terminal, found through the COMn link the simulator makes in the
 // test's own ports folder.
 
+#include "Pty.h"
 #include "SimChild.h"
 #include "VelkctlChild.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -18,6 +20,24 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+namespace {
+
+// Sends the signal; the exit code once the program has ended by itself
+// (generous against a loaded machine: a stop only between exchanges would
+// wait for hours), -1 when it did not.
+int stopWith(QProcess& p, int signal) {
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(p.processId()), signal);
+    if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    qInfo("ended %lld ms after the signal", clock.elapsed());
+    return p.exitCode();
+}
+
+} // namespace
 
 class TestVelkctl : public QObject {
     Q_OBJECT
@@ -32,6 +52,8 @@ private slots:
     void interruptEndsCyclicRun();
     void stopSignalEndsARunningExchange_data();
     void stopSignalEndsARunningExchange();
+    void stopSignalEndsMonitorAndReplay_data();
+    void stopSignalEndsMonitorAndReplay();
     void usageError_data();
     void usageError();
     void portCannotOpen_data();
@@ -235,49 +257,138 @@ void TestVelkctl::interruptEndsCyclicRun() {
     QCOMPARE(json(lines[lines.size() - 2])["seq"].toInt(), int(lines.size()) - 1);
 }
 
+// Every mode that exchanges: the signal comes while an answer trickles for
+// hours; the cut exchange is not reported, the summary is, with 128 + the
+// signal as the status.
 void TestVelkctl::stopSignalEndsARunningExchange_data() {
     QTest::addColumn<int>("com");
     QTest::addColumn<int>("signal");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("extra");
-    QTest::newRow("SIGINT, one exchange") << 207 << int(SIGINT) << 130 << QStringList{};
+    QTest::addColumn<QStringList>("args"); // after the port
+    QTest::addColumn<QString>("summary");  // its type
+    const QStringList single{"--address", "5", "--json", "--timeout", "2000"};
+    QTest::newRow("SIGINT, one exchange") << 207 << int(SIGINT) << 130 << single << "summary";
     QTest::newRow("SIGTERM, cyclic run")
-        << 208 << int(SIGTERM) << 143 << QStringList{"--cycle", "10"};
+        << 208 << int(SIGTERM) << 143 << single + QStringList{"--cycle", "10"} << "summary";
+    const QStringList scan{"--from", "5", "--to", "6", "--timeout", "2000", "--json"};
+    QTest::newRow("SIGINT, scan") << 217 << int(SIGINT) << 130 << scan << "scan_summary";
+    QTest::newRow("SIGTERM, scan, retries left")
+        << 218 << int(SIGTERM) << 143 << scan + QStringList{"--retries", "3"} << "scan_summary";
+    QTest::newRow("SIGINT, plan") << 219 << int(SIGINT) << 130 << QStringList{"--json"}
+                                  << "plan_summary";
+    QTest::newRow("SIGTERM, plan")
+        << 220 << int(SIGTERM) << 143 << QStringList{"--json"} << "plan_summary";
 }
 
 void TestVelkctl::stopSignalEndsARunningExchange() {
     QFETCH(int, com);
     QFETCH(int, signal);
     QFETCH(int, exitCode);
-    QFETCH(QStringList, extra);
+    QFETCH(QStringList, args);
+    QFETCH(QString, summary);
     // An answer that would trickle for hours; the long byte time-out keeps a
     // loaded machine from ending it.
     SimChild sim;
     QString error;
     QVERIFY2(sim.start(com, {"--scenario", "extended=65535,slow=100"}, &error), qPrintable(error));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath("plan.json");
+    QStringList command = QStringList{"--port", sim.name} + args;
+    if (summary == "scan_summary") {
+        command.prepend("scan");
+    } else if (summary == "plan_summary") {
+        QFile file(plan);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"timeout": 2000, "steps": [{"name": "endless", "request": {"address": "5"}},
+                                                  {"name": "never", "request": {"address": "6"}}]})");
+        file.close();
+        command = QStringList{"run", plan} + command;
+    }
     QProcess p;
-    p.start(binary("tools/velkctl/velkctl"),
-            QStringList{"--port", sim.name, "--address", "5", "--json", "--timeout", "2000"} +
-                extra);
+    p.start(binary("tools/velkctl/velkctl"), command);
     QTRY_VERIFY_WITH_TIMEOUT(sim.loggedLines("ANS") >= 1, 10000);
     QTest::qWait(300); // well into the answer
     QVERIFY2(p.state() == QProcess::Running,
              (p.readAllStandardError() + p.readAllStandardOutput().left(300)).constData());
 
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(pid_t(p.processId()), signal);
-    // Generous against a loaded machine; without the fix it never ends.
-    QVERIFY(p.waitForFinished(5000));
-    qInfo("ended %lld ms after the signal", clock.elapsed());
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), exitCode);
+    QCOMPARE(stopWith(p, signal), exitCode);
+    QCOMPARE(sim.loggedLines("REQ"), 1); // nothing sent after the signal
     const QStringList lines =
         QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 1); // the cut exchange is not reported as the line's fault
+    QVERIFY(!lines.isEmpty());
     const QJsonObject s = json(lines.last());
-    QCOMPARE(s["type"].toString(), QString("summary"));
-    QCOMPARE(s["requests"].toInt(), 0);
+    QCOMPARE(s["type"].toString(), summary);
+    if (summary == "summary") {
+        QCOMPARE(lines.size(), 1); // the cut exchange is not reported as the line's fault
+        QCOMPARE(s["requests"].toInt(), 0);
+    } else if (summary == "scan_summary") {
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(s["addresses"].toInt(), 0);
+    } else {
+        // Both steps listed, neither run: the first was cut before its answer.
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(json(lines[0])["result"].toString(), QString("not run"));
+        QCOMPARE(json(lines[1])["result"].toString(), QString("not run"));
+        QCOMPARE(s["not_run"].toInt(), 2);
+    }
+}
+
+// The modes without exchanges: watching a quiet line, and decoding a long
+// capture; either ends with its summary and 128 + the signal.
+void TestVelkctl::stopSignalEndsMonitorAndReplay_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("replay");
+    QTest::newRow("SIGINT, monitor") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM, monitor") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT, replay") << int(SIGINT) << true;
+    QTest::newRow("SIGTERM, replay") << int(SIGTERM) << true;
+}
+
+void TestVelkctl::stopSignalEndsMonitorAndReplay() {
+    QFETCH(int, signal);
+    QFETCH(bool, replay);
+    Pty line;
+    QVERIFY(line.ok());
+    QTemporaryDir dir;
+    const QString capture = dir.filePath("long.cap");
+    const int records = 3000000;
+    if (replay) {
+        // One header byte a record, each cutting the block before it short:
+        // far more than a replay gets through in the moment before the signal.
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray bytes("VELKCAP1", 8);
+        bytes.append(8, '\0');
+        QByteArray record(13, '\0');
+        record[8] = 1;
+        record[12] = char(0xC0);
+        bytes.reserve(bytes.size() + record.size() * records);
+        for (int i = 0; i < records; ++i) {
+            record[0] = char(i & 0xFF);
+            record[1] = char((i >> 8) & 0xFF);
+            record[2] = char((i >> 16) & 0xFF);
+            bytes += record;
+        }
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    }
+    QProcess p;
+    p.start(binary("tools/velkctl/velkctl"),
+            replay ? QStringList{"monitor", "--replay", capture, "--json", "--quiet"}
+                   : QStringList{"monitor", "--port", QString::fromStdString(line.path), "--json"});
+    QVERIFY(p.waitForStarted());
+    QTest::qWait(replay ? 30 : 200);
+    if (p.state() != QProcess::Running) {
+        QSKIP("the replay ended before the signal could come");
+    }
+    QCOMPARE(stopWith(p, signal), 128 + signal);
+    const QStringList lines =
+        QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    const QJsonObject s = json(lines.last());
+    QCOMPARE(s["type"].toString(), QString("monitor_summary"));
+    if (replay) {
+        QVERIFY(s["blocks"].toInt() < records); // stopped on the way
+    }
 }
 
 void TestVelkctl::usageError_data() {

@@ -41,6 +41,7 @@ private slots:
     void monitorUsageError();
     void runExamplePlan();
     void runFailingPlan();
+    void reportKeptUntilThePlanRuns();
     void invalidPlanSendsNothing_data();
     void invalidPlanSendsNothing();
 };
@@ -82,7 +83,10 @@ void TestVelkctlCommands::scan_data() {
         << 1 << QStringList{} << 2 << "cut short" << 1;
     QTest::newRow("noise before the answer")
         << QStringList{"--address", "1", "--scenario", "garbage"} << QStringList{"--to", "2"} << 1
-        << QStringList{} << 1 << "cut short" << 1;
+        << QStringList{} << 1 << "noise before the answer" << 1;
+    QTest::newRow("noise before the answer, restarts allowed")
+        << QStringList{"--address", "1", "--scenario", "garbage"}
+        << QStringList{"--to", "2", "--restarts", "1"} << 0 << QStringList{"1"} << 1 << "" << 0;
 }
 
 void TestVelkctlCommands::scan() {
@@ -117,12 +121,20 @@ void TestVelkctlCommands::scan() {
             // The slave names itself in ao: the first level asked.
             QCOMPARE(a["ao"].toString(), o["address"].toString().section(',', 0, 0));
             QCOMPARE(a["csBit"].toInt(), 1);
-            QCOMPARE(byteCount(o["rx_data"].toString()), 12);
+            // The block, after the noise that the allowed restart stepped over.
+            QCOMPARE(byteCount(o["rx_data"].toString()), args.contains("--restarts") ? 15 : 12);
         } else {
             QCOMPARE(o["result"].toString(), QString("faulty"));
             QCOMPARE(o["reason"].toString(), faultReason);
             QCOMPARE(o["attempts"].toInt(), attempts);
             QVERIFY(o["answer"].isNull());
+            // What came off the line, noise included: three bytes, then the
+            // header that the session would not start again from.
+            if (faultReason.startsWith("noise")) {
+                QVERIFY2(o["rx_data"].toString().contains(
+                             QRegularExpression("^\\w+ \\w+ \\w+ [C-F]\\w$")),
+                         qPrintable(o["rx_data"].toString()));
+            }
             ++faulty;
         }
     }
@@ -265,7 +277,7 @@ void TestVelkctlCommands::monitorLiveThenReplay() {
     QThread::msleep(150);
     ::kill(pid_t(monitor.processId()), SIGTERM);
     QVERIFY(monitor.waitForFinished(10000));
-    QCOMPARE(monitor.exitCode(), 0);
+    QCOMPARE(monitor.exitCode(), 143); // as a shell reports the signal
     const QString live = QString::fromUtf8(monitor.readAllStandardOutput());
     const QStringList lines = live.split('\n', Qt::SkipEmptyParts);
 
@@ -428,6 +440,32 @@ void TestVelkctlCommands::runFailingPlan() {
     QVERIFY2(xml.contains("name=\"2 expect 8 &lt;wrong&gt;\"") &&
                  xml.contains("<failure message=\"value: expected 8 +/- 0"),
              qPrintable(xml));
+}
+
+// A run that cannot start leaves the report of the last run as it was.
+void TestVelkctlCommands::reportKeptUntilThePlanRuns() {
+    QTemporaryDir dir;
+    const QString report = dir.filePath("report.xml");
+    writeFile(report, "<last run/>");
+    const Run run = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json", "--port",
+                             "COM250", "--junit", report});
+    QCOMPARE(run.exitCode, 74);
+    QVERIFY2(run.err.startsWith("velkctl: cannot open port COM250"), qPrintable(run.err));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("<last run/>"));
+    // Nor is one made where there was none, and a report that cannot be
+    // written is said before anything is sent.
+    QVERIFY(!QFile::exists(dir.filePath("none.xml")));
+    const Run none = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json", "--port",
+                              "COM250", "--junit", dir.filePath("none.xml")});
+    QCOMPARE(none.exitCode, 74);
+    QVERIFY(!QFile::exists(dir.filePath("none.xml")));
+    const Run unwritable = velkctl({"run", VELK_SOURCE_DIR "/examples/registers-plan.json",
+                                    "--port", "COM250", "--junit", dir.path()});
+    QCOMPARE(unwritable.exitCode, 74);
+    QVERIFY2(unwritable.err.startsWith("velkctl: cannot write " + dir.path()),
+             qPrintable(unwritable.err));
 }
 
 void TestVelkctlCommands::invalidPlanSendsNothing_data() {

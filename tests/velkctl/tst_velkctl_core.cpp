@@ -160,6 +160,9 @@ void TestVelkctlCore::commandLineRequest_data() {
     QTest::newRow("address levels, later option wins")
         << QStringList{"--port", "COM3", "--address", "5,1,2", "--address-3", "0x7F", "--ao", "7"}
         << ByteList{5, 1, 0x7F, 0} << 7 << ByteList{0, 0, 0, 0} << 0;
+    QTest::newRow("a level after the levels")
+        << QStringList{"--port", "COM3", "--address", "5,1", "--address-1", "7"}
+        << ByteList{7, 1, 0, 0} << 0x1F << ByteList{0, 0, 0, 0} << 0;
     QTest::newRow("short data fills zeros")
         << base + QStringList{"--data", "1,80"} << ByteList{5, 0, 0, 0} << 0x1F
         << ByteList{1, 0x80, 0, 0} << 0;
@@ -209,10 +212,10 @@ void TestVelkctlCore::commandLineRequest() {
     std::string error;
     QCOMPARE(parse(args, cl, error), ParseResult::Run);
     QVERIFY2(error.empty(), error.c_str());
-    QCOMPARE(bytesOf(cl.address, 4), address);
-    QCOMPARE(int(cl.ao), ao);
-    QCOMPARE(bytesOf(cl.data, 4), data);
-    QCOMPARE(int(cl.extendedData.size()), extendedCount);
+    QCOMPARE(bytesOf(cl.request.address, 4), address);
+    QCOMPARE(int(cl.request.ao), ao);
+    QCOMPARE(bytesOf(cl.request.data, 4), data);
+    QCOMPARE(int(cl.request.extendedData.size()), extendedCount);
 }
 
 void TestVelkctlCore::commandLineUsageError_data() {
@@ -239,7 +242,7 @@ void TestVelkctlCore::commandLineUsageError_data() {
         << base + QStringList{"--vers=1"} << "--version";
     QTest::newRow("long option with short form lacks argument")
         << QStringList{"--address", "1", "--port"} << "--port";
-    QTest::newRow("short option lacks argument") << QStringList{"--address", "1", "-p"} << "'-p'";
+    QTest::newRow("short option lacks argument") << QStringList{"--address", "1", "-p"} << "--port";
     QTest::newRow("line break in a value") << base + QStringList{"--code", "1\n2"} << "'1\\n2'";
     QTest::newRow("stray argument") << base + QStringList{"extra"} << "extra";
     QTest::newRow("json and csv") << base + QStringList{"--json", "--csv"} << "--csv";
@@ -294,7 +297,7 @@ void TestVelkctlCore::commandLineModes() {
     QVERIFY(cl.cyclic);
     QCOMPARE(cl.count, 4u);
     QCOMPARE(cl.periodMs, 100u);
-    QCOMPARE(cl.mode, OutputMode::Csv);
+    QCOMPARE(cl.output.mode, OutputMode::Csv);
 
     // A period of 0 becomes 1 ms, as in the dialog.
     QCOMPARE(parse(base + QStringList{"--cycle", "0", "--rx-type", "none"}, cl, error),
@@ -308,13 +311,13 @@ void TestVelkctlCore::commandLineModes() {
                                       "--restarts", "2", "--baud", "1000000", "--time"},
                    cl, error),
              ParseResult::Run);
-    QVERIFY(cl.quiet);
-    QCOMPARE(cl.mode, OutputMode::Json);
+    QVERIFY(cl.output.quiet);
+    QCOMPARE(cl.output.mode, OutputMode::Json);
     QCOMPARE(cl.rxType, parameterTypeCode("REAL32FIX"));
     QCOMPARE(cl.byteTimeoutMs, 20u);
     QCOMPARE(cl.maxRestarts, 2u);
     QCOMPARE(cl.baudRate, 1000000u);
-    QVERIFY(cl.timeBit);
+    QVERIFY(cl.request.timeBit);
 
     // Help wins over missing options; the parser can run again after a failure.
     QCOMPARE(parse({"--help"}, cl, error), ParseResult::Help);
@@ -507,16 +510,15 @@ void TestVelkctlCore::hexBytesStyle() {
 }
 
 void TestVelkctlCore::jsonLineParsesBack() {
-    ExchangeRecord r;
-    r.sequence = 7;
-    r.timestamp = "2024-05-01T12:34:56.789+02:00";
-    r.port = "C:\\odd \"port\"\t\x01";
+    ExchangeResult r;
+    ExchangeLabel l;
+    l.sequence = 7;
+    l.port = "C:\\odd \"port\"\t\x01";
     r.responseMs = 2.3456;
-    r.errorCode = 8;
+    r.error = ExchangeError::ExtendedNotDecoded;
     r.txAddressPacket = blockOf({0x85, 5, 0, 0, 0, 0x11});
     r.txDataPacket = blockOf({0xC0, 0x1F});
     r.rxDataPacket = blockOf({0xC5, 0x7F});
-    r.answerDecoded = true;
     r.answer.id.code = 0x83;
     r.answer.id.index = 1;
     r.answer.ao = 5;
@@ -525,10 +527,9 @@ void TestVelkctlCore::jsonLineParsesBack() {
     r.answer.efBit = 1;
     r.answer.data[0] = 0x7D;
     r.answer.data[3] = 1;
-    r.rxType = parameterTypeCode("REAL32FIX");
-    r.value = "12.5";
+    l.rxType = parameterTypeCode("REAL32FIX");
 
-    const std::string line = formatJson(r);
+    const std::string line = formatJson(r, l);
     QVERIFY(line.find('\n') == std::string::npos);
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
@@ -536,7 +537,10 @@ void TestVelkctlCore::jsonLineParsesBack() {
     const QJsonObject o = doc.object();
     QCOMPARE(o["type"].toString(), QString("exchange"));
     QCOMPARE(o["seq"].toInt(), 7);
-    QCOMPARE(o["port"].toString(), QString::fromStdString(r.port));
+    QCOMPARE(o["port"].toString(), QString::fromStdString(l.port));
+    QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)")
+                .match(o["time"].toString())
+                .hasMatch());
     QCOMPARE(o["response_ms"].toDouble(), 2.346);
     QCOMPARE(o["error_code"].toInt(), 8);
     QCOMPARE(o["error_text"].toString(),
@@ -555,20 +559,24 @@ void TestVelkctlCore::jsonLineParsesBack() {
     QCOMPARE(o["value_type"].toString(), QString("REAL32FIX"));
     QCOMPARE(o["value"].toDouble(), 12.5);
 
-    r.value = "nan"; // REAL32 bytes may hold one; JSON has no such number
+    // REAL32 bytes may hold a NaN; JSON has no such number.
+    r.answer.data[0] = 0;
+    r.answer.data[1] = 0;
+    r.answer.data[2] = 0xC0;
+    r.answer.data[3] = 0x7F;
+    l.rxType = parameterTypeCode("REAL32");
     const QJsonObject nan =
-        QJsonDocument::fromJson(QByteArray::fromStdString(formatJson(r))).object();
+        QJsonDocument::fromJson(QByteArray::fromStdString(formatJson(r, l))).object();
     QCOMPARE(nan["value"].toString(), QString("nan"));
 }
 
 void TestVelkctlCore::jsonFailedExchange() {
-    ExchangeRecord r;
-    r.sequence = 1;
-    r.errorCode = 5;
+    ExchangeResult r;
+    r.error = ExchangeError::AnswerNotReceived;
     r.answer.id.code = 0x42; // not decoded: must not leak out
-    r.rxType = parameterTypeCode("INTEGER");
+    const ExchangeLabel l{1, "P", parameterTypeCode("INTEGER")};
     const QJsonObject o =
-        QJsonDocument::fromJson(QByteArray::fromStdString(formatJson(r))).object();
+        QJsonDocument::fromJson(QByteArray::fromStdString(formatJson(r, l))).object();
     QVERIFY(!o.isEmpty());
     QCOMPARE(o["error_text"].toString(),
              QString::fromUtf8("Ошибка приёма блока данных (тайм-аут)."));
@@ -578,18 +586,14 @@ void TestVelkctlCore::jsonFailedExchange() {
 }
 
 void TestVelkctlCore::csvRowMatchesHeader() {
-    ExchangeRecord r;
-    r.sequence = 3;
-    r.timestamp = "t";
-    r.port = "odd,\"port\"";
-    r.errorCode = 0;
-    r.answerDecoded = true;
+    ExchangeResult r;
+    ExchangeLabel l{3, "odd,\"port\"", 0};
     r.answer.id.code = 0x10;
     r.answer.wtsBit = 1;
     r.answer.data[1] = 0xAB;
     r.extendedData = blockOf({0x41, 0x42});
     const QStringList header = QString::fromStdString(csvHeader()).split(',');
-    const QString row = QString::fromStdString(formatCsv(r));
+    const QString row = QString::fromStdString(formatCsv(r, l));
     // The quoted port is the only field with a comma; take it out before splitting.
     const QString quotedPort = "\"odd,\"\"port\"\"\"";
     QVERIFY2(row.contains("," + quotedPort + ","), qPrintable(row));
@@ -606,10 +610,9 @@ void TestVelkctlCore::csvRowMatchesHeader() {
     QCOMPARE(field("extended"), QString("41 42"));
     QCOMPARE(field("value"), QString());
 
-    r.answerDecoded = false; // a failed exchange leaves the answer columns empty
-    r.errorCode = 5;
-    r.port = "P";
-    fields = QString::fromStdString(formatCsv(r)).split(',');
+    r.error = ExchangeError::AnswerNotReceived; // the answer columns stay empty
+    l.port = "P";
+    fields = QString::fromStdString(formatCsv(r, l)).split(',');
     QCOMPARE(fields.size(), header.size());
     QCOMPARE(fields[header.indexOf("code")], QString());
     QCOMPARE(fields[header.indexOf("data_1")], QString());

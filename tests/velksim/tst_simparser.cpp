@@ -343,17 +343,19 @@ void TestSimParser::addressList_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<int>>("expected"); // empty: refused
 
+    // Hexadecimal, as every address of velkctl and the dialog.
     QTest::newRow("one") << "5" << QList<int>{5};
     QTest::newRow("list") << "3,5,9" << QList<int>{3, 5, 9};
-    QTest::newRow("range") << "4-7" << QList<int>{4, 5, 6, 7};
+    QTest::newRow("hexadecimal") << "10,1f,0x7F" << QList<int>{0x10, 0x1F, 0x7F};
+    QTest::newRow("range") << "9-C" << QList<int>{9, 10, 11, 12};
     QTest::newRow("mix without repeats") << "9,3-5,4" << QList<int>{9, 3, 4, 5};
-    QTest::newRow("whole range") << "0-127" << QList<int>();
+    QTest::newRow("whole range") << "0-7F" << QList<int>();
     QTest::newRow("reversed range") << "7-4" << QList<int>();
     QTest::newRow("open range") << "4-" << QList<int>();
     QTest::newRow("empty item") << "3,,5" << QList<int>();
-    QTest::newRow("too large") << "5,128" << QList<int>();
-    QTest::newRow("range too large") << "120-130" << QList<int>();
-    QTest::newRow("hex") << "0x5" << QList<int>();
+    QTest::newRow("too large") << "5,80" << QList<int>();
+    QTest::newRow("range too large") << "70-90" << QList<int>();
+    QTest::newRow("not a number") << "5,G" << QList<int>();
 }
 
 void TestSimParser::addressList() {
@@ -397,12 +399,14 @@ void TestSimParser::optionRangeMessage_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("range");
     // The message names the range the option really takes.
-    QTest::newRow("com above") << QStringList{"--com", "255"} << "from 1 to 254";
-    QTest::newRow("com zero") << QStringList{"--com", "0"} << "from 1 to 254";
+    QTest::newRow("com above") << QStringList{"--com", "255"} << "invalid --com '255': 1..254";
+    QTest::newRow("com zero") << QStringList{"--com", "0"} << "invalid --com '0': 1..254";
     QTest::newRow("idle above") << QStringList{"--com", "1", "--idle", "10001"}
-                                << "from 1 to 10000";
+                                << "invalid --idle '10001': 1..10000";
     QTest::newRow("baud above") << QStringList{"--com", "1", "--baud", "4000001"}
-                                << "from 1 to 4000000";
+                                << "invalid --baud '4000001': 1..4000000";
+    QTest::newRow("address above 7F")
+        << QStringList{"--com", "1", "--address", "80"} << "invalid --address '80': 0..7F";
 }
 
 void TestSimParser::optionRangeMessage() {
@@ -411,7 +415,10 @@ void TestSimParser::optionRangeMessage() {
     SimOptions options;
     std::string error;
     QVERIFY(!parseArguments(arguments, options, error));
-    QVERIFY2(QString::fromStdString(error).contains(range), error.c_str());
+    // "invalid --name 'value': ... FROM..TO" as velkctl words it.
+    const QStringList parts = range.split(": ");
+    QVERIFY2(QString::fromStdString(error).startsWith(parts[0] + ": "), error.c_str());
+    QVERIFY2(QString::fromStdString(error).contains(parts[1]), error.c_str());
 }
 
 void TestSimParser::echoAnswer() {

@@ -88,13 +88,29 @@ pts=$(awk '/^READY/ {print $3}' "$work/sim.out")
 [ -n "$pts" ] || { echo "e2e-dialog: velk-sim did not start"; cat "$work/sim.out"; exit 1; }
 
 # COM5 is velk-sim's terminal, listed in SERIALCOMM as Windows lists a port
-# (Wine reads its port table when its server starts). The settings name it.
+# (Wine reads its port table when its server starts); COM1-COM4 open fresh
+# pseudo-terminals, so that the dialog, should it ever fall back to the first
+# port listed, opens none of the machine's (Wine moves those past COM5). The
+# settings name COM5.
 wineserver -k >/dev/null 2>&1 || true
+for n in 1 2 3 4; do
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d /dev/ptmx /f >/dev/null 2>&1
+done
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pts" /f >/dev/null 2>&1
 "$wine" reg delete "$key" /f >/dev/null 2>&1 || true
 for setting in portName=COM5 address_1=5 code=10 index=1; do
   "$wine" reg add "$key" /v "${setting%%=*}" /d "${setting#*=}" /f >/dev/null 2>&1
 done
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+listed=$("$wine" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' | awk '{print $NF}' | grep '^COM' | sort -V | tr '\n' ' ')
+if [ "$(readlink "$WINEPREFIX/dosdevices/com5")" != "$pts" ] || ! grep -qw COM5 <<<"$listed" ||
+   [ "$(readlink "$WINEPREFIX/dosdevices/com1")" != /dev/ptmx ]; then
+  echo "e2e-dialog: the prefix does not map COM1 to /dev/ptmx and COM5 to $pts (listed: $listed)"
+  ls -l "$WINEPREFIX/dosdevices/"
+  exit 1
+fi
+ok "COM5 is velk-sim's $pts; the prefix lists $listed"
 
 start_dialog() { # folder of VelkTest.exe
   (cd "$1" && "$wine" VelkTest.exe >"$work/dialog.log" 2>&1 &)

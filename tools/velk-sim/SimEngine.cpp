@@ -15,6 +15,61 @@ std::uint64_t simNowUs() {
 SimEngine::SimEngine(const SimOptions& options)
     : options(options), parser(options.idleMs), responder(options.scenario, options.addresses) {}
 
+bool simCommandLine(int argc, char** argv, SimOptions& options, int& status) {
+    std::string error;
+    if (!parseSimOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
+        status = simExitUsage;
+        return false;
+    }
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        status = 0;
+        return false;
+    }
+    return true;
+}
+
+void printReady(const std::string& name, const std::string& device) {
+    std::printf("READY %s %s\n", name.c_str(), device.c_str());
+    std::fflush(stdout);
+}
+
+int SimEngine::waitMs(std::uint64_t nowUs, int longestMs) const {
+    const std::uint64_t wake = nextDueUs();
+    if (wake == UINT64_MAX) {
+        return longestMs;
+    }
+    const std::uint64_t left = wake <= nowUs ? 0 : (wake - nowUs + 999) / 1000;
+    return longestMs >= 0 && left > std::uint64_t(longestMs) ? longestMs : int(left);
+}
+
+bool SimEngine::sendDue(
+    std::uint64_t nowUs,
+    const std::function<Written(const unsigned char*, std::size_t, std::size_t&)>& write) {
+    unsigned char buffer[4096];
+    for (;;) {
+        const std::size_t n = due(nowUs, buffer, sizeof buffer);
+        if (n == 0) {
+            return true;
+        }
+        std::size_t taken = 0;
+        switch (write(buffer, n, taken)) {
+        case Written::Some:
+            sent(taken);
+            break;
+        case Written::Stalled:
+            dropAnswer("answer dropped: nobody reads the line");
+            return true;
+        case Written::NobodyThere:
+            dropAnswer();
+            return true;
+        case Written::Failed:
+            return false;
+        }
+    }
+}
+
 void SimEngine::log(const std::string& text) const {
     if (!options.quiet) {
         std::fputs(text.c_str(), stdout);

@@ -1,31 +1,9 @@
 #include "SimLog.h"
 
-#include <cstdio>
+#include "HexBytes.h"
+#include "ToolText.h"
 
 namespace {
-
-std::string hex2(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
-    return text;
-}
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 // The data block fields, shared by requests and answers.
 std::string dataFields(const Velk21DataBlockKernel& d, bool json) {
@@ -35,15 +13,16 @@ std::string dataFields(const Velk21DataBlockKernel& d, bool json) {
                            "wts",  "cs",    "subL", "ef",   "err"};
     std::string out;
     for (unsigned i = 0; i < 10; ++i) {
+        // Bytes in hexadecimal (a string in JSON, as velkctl writes them), flags 0 or 1.
+        const std::string value =
+            i < 5 ? hexByte(static_cast<unsigned char>(values[i])) : std::to_string(values[i]);
         if (json) {
-            out += ",\"" + std::string(names[i]) + "\":" + std::to_string(values[i]);
+            out += ",\"" + std::string(names[i]) + "\":" + (i < 5 ? jsonString(value) : value);
         } else {
-            out += " " + std::string(names[i]) + "=" +
-                   (i < 5 ? hex2(values[i]) : std::to_string(values[i]));
+            out += " " + std::string(names[i]) + "=" + value;
         }
     }
-    const std::vector<unsigned char> data(d.data, d.data + 4);
-    out += json ? ",\"data\":" + jsonString(hexBytes(data)) : " data=" + hexBytes(data);
+    out += json ? ",\"data\":" + jsonString(hexBytes(d.data, 4)) : " data=" + hexBytes(d.data, 4);
     return out;
 }
 
@@ -57,35 +36,24 @@ std::string extendedField(const std::vector<unsigned char>& extended, bool json)
 
 } // namespace
 
-std::string hexBytes(const std::vector<unsigned char>& bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i != 0) {
-            out += ' ';
-        }
-        out += hex2(bytes[i]);
-    }
-    return out;
-}
-
 std::string formatRequest(const SimRequest& request, bool addressed, bool json) {
     const Velk21Address& a = request.address.address;
-    const std::string levels = std::to_string(a.address_1) + "." + std::to_string(a.address_2) +
-                               "." + std::to_string(a.address_3) + "." +
-                               std::to_string(a.address_4);
+    const unsigned char levels[] = {a.address_1, a.address_2, a.address_3, a.address_4};
     if (json) {
-        return "{\"event\":\"request\",\"address\":[" + std::to_string(a.address_1) + "," +
-               std::to_string(a.address_2) + "," + std::to_string(a.address_3) + "," +
-               std::to_string(a.address_4) +
+        std::string address;
+        for (unsigned char level : levels) {
+            address += (address.empty() ? "" : ",") + jsonString(hexByte(level));
+        }
+        return "{\"event\":\"request\",\"address\":[" + address +
                "],\"time\":" + std::to_string(request.address.timeBit) +
                dataFields(request.data, true) + extendedField(request.extended, true) +
                ",\"forUs\":" + (addressed ? "true" : "false") +
                ",\"bytes\":" + jsonString(hexBytes(request.wire)) + "}";
     }
-    return "REQ addr=" + levels + " time=" + std::to_string(request.address.timeBit) +
-           dataFields(request.data, false) + extendedField(request.extended, false) +
-           (addressed ? "" : " (not for us)") + " | " + hexBytes(request.wire);
+    return "REQ addr=" + hexBytes(levels, 4, '.') +
+           " time=" + std::to_string(request.address.timeBit) + dataFields(request.data, false) +
+           extendedField(request.extended, false) + (addressed ? "" : " (not for us)") + " | " +
+           hexBytes(request.wire);
 }
 
 std::string formatAnswer(const SimAnswer& answer, bool json) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-// One log line each (no newline), as text or as one JSON object.
-std::string hexBytes(const std::vector<unsigned char>& bytes);
+// One log line each (no newline), as text or as one JSON object; bytes in
+// hexadecimal without leading zeros (strings in JSON), as velkctl shows them.
 std::string formatRequest(const SimRequest& request, bool addressed, bool json);
 std::string formatAnswer(const SimAnswer& answer, bool json);
 std::string formatSkipped(const std::string& reason, const std::vector<unsigned char>& bytes,

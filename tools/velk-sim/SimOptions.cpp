@@ -1,35 +1,18 @@
 #include "SimOptions.h"
 
+#include "CommandLineKit.h"
 #include "PortNames.h"
-
-#include <cerrno>
-#include <cstdlib>
+#include "ToolText.h"
 
 namespace {
 
-bool parseNumber(const std::string& text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text[0] < '0' || text[0] > '9') {
+bool parseUnsigned(const std::string& name, const std::string& text, unsigned min, unsigned max,
+                   unsigned& value, std::string& error) {
+    std::string why;
+    if (!cli::decimal(value, min, max)(text, why)) {
+        error = name + ": " + why;
         return false;
     }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed > max) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
-bool parseUnsigned(const std::string& name, const std::string& text, unsigned long min,
-                   unsigned long max, unsigned& value, std::string& error) {
-    unsigned long parsed = 0;
-    if (!parseNumber(text, max, parsed) || parsed < min) {
-        error = name + " needs a whole number from " + std::to_string(min) + " to " +
-                std::to_string(max) + ", not '" + text + "'";
-        return false;
-    }
-    value = static_cast<unsigned>(parsed);
     return true;
 }
 
@@ -82,7 +65,8 @@ bool parseScenarioItem(const std::string& item, Scenario& scenario, std::string&
                 error = "scenario '" + word + "' needs a value: " + word + "=N";
                 return false;
             }
-            if (!parseUnsigned("scenario '" + word + "'", value, 0, v.max, *v.target, error)) {
+            if (!parseUnsigned("scenario item " + printableText(item), value, 0, v.max, *v.target,
+                               error)) {
                 return false;
             }
             if (word == "extended") {
@@ -107,13 +91,12 @@ bool parseAddressList(const std::string& text, std::vector<int>& addresses, std:
         const std::string::size_type dash = item.find('-');
         unsigned from = 0;
         unsigned to = 0;
-        const bool ok =
-            dash == std::string::npos
-                ? parseUnsigned("--address", item, 0, 127, from, error) && (to = from, true)
-                : parseUnsigned("--address", item.substr(0, dash), 0, 127, from, error) &&
-                      parseUnsigned("--address", item.substr(dash + 1), 0, 127, to, error);
+        const bool ok = dash == std::string::npos
+                            ? parseHexNumber(item, 0x7F, from) && (to = from, true)
+                            : parseHexNumber(item.substr(0, dash), 0x7F, from) &&
+                                  parseHexNumber(item.substr(dash + 1), 0x7F, to);
         if (!ok || from > to) {
-            error = "--address needs levels 0 to 127 such as 5, 3,5,9 or 1-31, not '" + text + "'";
+            error = "expected hexadecimal levels 0..7F such as 5, 3,5,9 or 1-1F";
             return false;
         }
         for (unsigned a = from; a <= to; ++a) {
@@ -149,95 +132,9 @@ bool parseScenario(const std::string& text, Scenario& scenario, std::string& err
     }
 }
 
-bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const std::string::size_type eq = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        auto flag = [&](bool& target) {
-            if (hasValue) {
-                error = arg + " takes no value";
-                return false;
-            }
-            target = true;
-            return true;
-        };
-        auto takeValue = [&]() {
-            if (hasValue) {
-                return true;
-            }
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
+namespace {
 
-        bool ok = true;
-        if (arg == "--help" || arg == "-h") {
-            ok = flag(options.help);
-        } else if (arg == "--json") {
-            ok = flag(options.json);
-        } else if (arg == "--quiet") {
-            ok = flag(options.quiet);
-        } else if (arg == "--com") {
-            unsigned n = 0;
-            ok = takeValue() && parseUnsigned("--com", value, 1, 254, n, error);
-            options.com = static_cast<int>(n);
-        } else if (arg == "--device") {
-            ok = takeValue();
-            // A device path (/dev/..., \\.\COM4) or a COM name.
-            if (ok && (value.empty() || (value[0] != '/' && value.compare(0, 2, "\\\\") != 0 &&
-                                         portNumber(value) == 0))) {
-                error = "--device needs an absolute path or a COM name, not '" + value + "'";
-                ok = false;
-            }
-            options.device = value;
-        } else if (arg == "--baud") {
-            ok = takeValue() && parseUnsigned("--baud", value, 1, 4000000, options.baud, error);
-        } else if (arg == "--address") {
-            ok = takeValue() && parseAddressList(value, options.addresses, error);
-        } else if (arg == "--idle") {
-            ok = takeValue() && parseUnsigned("--idle", value, 1, 10000, options.idleMs, error);
-        } else if (arg == "--scenario") {
-            ok = takeValue() && parseScenario(value, options.scenario, error);
-        } else if (arg == "--delay") {
-            ok = takeValue() &&
-                 parseUnsigned("--delay", value, 0, 60000, options.scenario.delayMs, error);
-        } else if (arg == "--gap") {
-            ok = takeValue() &&
-                 parseUnsigned("--gap", value, 0, 60000, options.scenario.gapMs, error);
-        } else {
-            error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
-            ok = false;
-        }
-        if (!ok) {
-            return false;
-        }
-    }
-    if (options.help) {
-        return true;
-    }
-    if (options.com == 0 && options.device.empty()) {
-        error = "give --com N (pseudo-terminal) or --device PATH (real port)";
-        return false;
-    }
-    if (options.com != 0 && !options.device.empty()) {
-        error = "--com and --device exclude each other";
-        return false;
-    }
-    return true;
-}
-
-const char* usageText() {
-    return R"(Usage: velk-sim --com N [options]
+const char* const intro = R"(Usage: velk-sim --com N [options]
        velk-sim --device PATH [--baud B] [options]
 
 A VELK slave for tests and demonstrations. With --com N it creates a
@@ -245,24 +142,9 @@ pseudo-terminal and the link COMN to it in the ports folder
 ($XDG_CONFIG_HOME/ORBEK/ports, default ~/.config/ORBEK/ports), removed again
 when it stops; with --device it serves a real port (raw, 8N1). Once it serves
 it prints "READY <COMN or path> <device>". It stops on SIGINT or SIGTERM.
+)";
 
-Options:
-  --com N          serve a pseudo-terminal linked as COMN (1 to 254)
-  --device PATH    serve this tty instead
-  --baud B         baud rate of the real port (default 115200)
-  --scenario S     what to answer; a comma-separated list, may be repeated
-  --delay M        same as the scenario item delay=M
-  --gap M          same as the scenario item slow=M
-  --address LIST   answer only requests whose first address level is on the
-                   list: A, A,B,C, a range A-B or a mix (3,5,9 or 1-31);
-                   each listed address answers as its own slave (default:
-                   answer every request, as address_1 says)
-  --idle MS        silence that ends a request with extended blocks when its
-                   data_0/data_1 announce no byte count (default 10)
-  --json           log one JSON object a line
-  --quiet          log nothing but the READY line
-  -h, --help       this text
-
+const char* const footer = R"(
 Answer content (one of):
   echo             the request's data block: same code, index, status, data,
                    WTS and SubL; ao = address_1 (or A), ntxt 0, CS set, ERR
@@ -300,4 +182,80 @@ Exit status: 0 stopped by a signal, 64 bad usage, 69 the device or the link
 cannot be set up (COMN already points at a live device), 74 I/O error on
 the device.
 )";
+
+// Every option once, with its conversion and help.
+void define(CLI::App& app, SimOptions& o) {
+    cli::prepare(app);
+    const std::string g = "Options";
+    cli::valued(app, "--com", "N", g, "serve a pseudo-terminal linked as COMN (1 to 254)",
+                [&o](const std::string& v, std::string& why) {
+                    unsigned n = 0;
+                    const bool ok = cli::decimal(n, 1, 254)(v, why);
+                    o.com = int(n);
+                    return ok;
+                });
+    cli::valued(app, "--device", "PATH", g, "serve this tty (or COM name) instead",
+                [&o](const std::string& v, std::string& why) {
+                    o.device = v;
+                    why = "expected an absolute path or a COM name";
+                    return !v.empty() &&
+                           (v[0] == '/' || v.compare(0, 2, "\\\\") == 0 || portNumber(v) != 0);
+                });
+    cli::valued(app, "--baud", "B", g, "baud rate of the real port (default 115200)",
+                cli::decimal(o.baud, 1, 4000000));
+    cli::valued(
+        app, "--scenario", "S", g, "what to answer; a comma-separated list, may be repeated",
+        [&o](const std::string& v, std::string& why) { return parseScenario(v, o.scenario, why); });
+    cli::valued(app, "--delay", "M", g, "same as the scenario item delay=M",
+                cli::decimal(o.scenario.delayMs, 0, 60000));
+    cli::valued(app, "--gap", "M", g, "same as the scenario item slow=M",
+                cli::decimal(o.scenario.gapMs, 0, 60000));
+    cli::valued(app, "--address", "LIST", g,
+                "answer only requests whose first address level is on the\nlist, in "
+                "hexadecimal as everywhere: A, A,B,C, a range A-B\nor a mix (3,5,9 or 1-1F); "
+                "each listed address answers as\nits own slave (default: answer every "
+                "request, as\naddress_1 says)",
+                [&o](const std::string& v, std::string& why) {
+                    return parseAddressList(v, o.addresses, why);
+                });
+    cli::valued(app, "--idle", "MS", g,
+                "silence that ends a request with extended blocks when its\ndata_0/data_1 "
+                "announce no byte count (default 10)",
+                cli::decimal(o.idleMs, 1, 10000));
+    cli::flag(app, "--json", g, "log one JSON object a line", [&o] { o.json = true; });
+    cli::flag(app, "--quiet", g, "log nothing but the READY line", [&o] { o.quiet = true; });
+    cli::flag(app, "-h,--help", g, "this text", [] { throw CLI::CallForHelp(); });
+}
+
+} // namespace
+
+bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error) {
+    CLI::App app;
+    define(app, options);
+    switch (cli::parse(app, app, std::vector<std::string>(argv + 1, argv + argc), error)) {
+    case cli::Outcome::Help:
+    case cli::Outcome::Version:
+        options.help = true;
+        return true;
+    case cli::Outcome::UsageError:
+        return false;
+    case cli::Outcome::Run:
+        break;
+    }
+    if (options.com == 0 && options.device.empty()) {
+        error = "give --com N (pseudo-terminal) or --device PATH (real port)";
+        return false;
+    }
+    if (options.com != 0 && !options.device.empty()) {
+        error = "--com and --device exclude each other";
+        return false;
+    }
+    return true;
+}
+
+std::string usageText() {
+    SimOptions ignored;
+    CLI::App app;
+    define(app, ignored);
+    return intro + cli::optionsHelp(app, true) + footer;
 }

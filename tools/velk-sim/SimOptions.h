@@ -40,10 +40,11 @@ bool parseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
 // Adds one scenario item ("echo", "delay=20", ...) or a comma-separated list of them.
 bool parseScenario(const std::string& text, Scenario& scenario, std::string& error);
 
-// "3", "3,5,9", "1-31" or a mix such as "3,10-12": address_1 values 0..127,
-// in the order given, without repeats.
+// "3", "3,5,9", "1-1F" or a mix such as "3,A-C": address_1 values 0..7F in
+// hexadecimal, as every address of velkctl and the dialog, in the order
+// given, without repeats. On failure error says what was expected.
 bool parseAddressList(const std::string& text, std::vector<int>& addresses, std::string& error);
 
-const char* usageText();
+std::string usageText();
 
 #endif

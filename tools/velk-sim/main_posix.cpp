@@ -18,39 +18,19 @@
 
 namespace {
 
-const int exitUsage = 64;
-const int exitUnavailable = 69;
-const int exitIoError = 74;
 // After a read error on the pseudo-terminal, wait this long before looking again.
 const int ptyRetryMs = 50;
 // How long a full output queue may hold up an answer before it is dropped.
 const int writeStallMs = 200;
 
-class Simulator {
-public:
-    Simulator(const SimOptions& options, SimLine& line) : engine(options), line(line) {}
-
-    int run(int signalFd);
-
-private:
-    bool sendDue(std::uint64_t now, int& exitCode);
-
-    SimEngine engine;
-    SimLine& line;
-};
-
-// Writes every byte that is due, in one write where possible.
-bool Simulator::sendDue(std::uint64_t now, int& exitCode) {
-    unsigned char buffer[4096];
+// Writes what is due; a full output queue may hold an answer up for a while.
+SimEngine::Written writeLine(SimLine& line, const unsigned char* bytes, std::size_t n,
+                             std::size_t& taken) {
     for (;;) {
-        const std::size_t n = engine.due(now, buffer, sizeof buffer);
-        if (n == 0) {
-            break;
-        }
-        const ssize_t written = write(line.fd(), buffer, n);
+        const ssize_t written = write(line.fd(), bytes, n);
         if (written > 0) {
-            engine.sent(static_cast<std::size_t>(written));
-            continue;
+            taken = static_cast<std::size_t>(written);
+            return SimEngine::Written::Some;
         }
         if (written < 0 && errno == EINTR) {
             continue;
@@ -60,42 +40,34 @@ bool Simulator::sendDue(std::uint64_t now, int& exitCode) {
             if (poll(&out, 1, writeStallMs) > 0 && (out.revents & POLLOUT)) {
                 continue;
             }
-            engine.dropAnswer("answer dropped: nobody reads the line");
-            return true;
+            return SimEngine::Written::Stalled;
         }
         if (line.isPty()) {
-            engine.dropAnswer(); // nobody on the other side
-            return true;
+            return SimEngine::Written::NobodyThere;
         }
         std::fprintf(stderr, "velk-sim: write to %s failed: %s\n", line.device().c_str(),
                      std::strerror(errno));
-        exitCode = exitIoError;
-        return false;
+        return SimEngine::Written::Failed;
     }
-    return true;
 }
 
-int Simulator::run(int signalFd) {
+int run(SimEngine& engine, SimLine& line, int signalFd) {
     std::uint64_t lineRetryUs = 0; // the line is left out of the poll until then
     unsigned char buffer[4096];
     for (;;) {
         std::uint64_t now = simNowUs();
-        std::uint64_t wake = engine.nextDueUs();
+        int timeoutMs = engine.waitMs(now);
         if (lineRetryUs != 0) {
-            wake = std::min(wake, lineRetryUs);
+            const int retry = lineRetryUs <= now ? 0 : int((lineRetryUs - now + 999) / 1000);
+            timeoutMs = timeoutMs < 0 ? retry : std::min(timeoutMs, retry);
         }
-        int timeoutMs = -1;
-        if (wake != UINT64_MAX) {
-            timeoutMs = wake <= now ? 0 : static_cast<int>((wake - now + 999) / 1000);
-        }
-
         pollfd fds[3] = {{signalFd, POLLIN, 0},
                          {lineRetryUs == 0 ? line.fd() : -1, POLLIN, 0},
                          {line.watchFd(), POLLIN, 0}};
         const int ready = poll(fds, 3, timeoutMs);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "velk-sim: poll failed: %s\n", std::strerror(errno));
-            return exitIoError;
+            return simExitIoError;
         }
         now = simNowUs();
         if (ready > 0 && (fds[0].revents & POLLIN)) {
@@ -118,16 +90,18 @@ int Simulator::run(int signalFd) {
                 if (!line.isPty()) {
                     std::fprintf(stderr, "velk-sim: %s: %s\n", line.device().c_str(),
                                  n == 0 ? "the device went away" : std::strerror(errno));
-                    return exitIoError;
+                    return simExitIoError;
                 }
                 // The other side of the pseudo-terminal is gone; look again a little later.
                 lineRetryUs = now + ptyRetryMs * 1000u;
             }
         }
         engine.expire(now);
-        int exitCode = 0;
-        if (!sendDue(simNowUs(), exitCode)) {
-            return exitCode;
+        if (!engine.sendDue(simNowUs(),
+                            [&line](const unsigned char* bytes, std::size_t n, std::size_t& taken) {
+                                return writeLine(line, bytes, n, taken);
+                            })) {
+            return simExitIoError;
         }
     }
 }
@@ -136,14 +110,9 @@ int Simulator::run(int signalFd) {
 
 int main(int argc, char** argv) {
     SimOptions options;
-    std::string error;
-    if (!parseSimOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
-        return exitUsage;
-    }
-    if (options.help) {
-        std::fputs(usageText(), stdout);
-        return 0;
+    int status = 0;
+    if (!simCommandLine(argc, argv, options, status)) {
+        return status;
     }
 
     // Signals arrive through a descriptor, so that the loop ends cleanly and
@@ -158,30 +127,29 @@ int main(int argc, char** argv) {
     const int signalFd = signalfd(-1, &mask, SFD_CLOEXEC);
     if (signalFd < 0) {
         std::fprintf(stderr, "velk-sim: signalfd failed: %s\n", std::strerror(errno));
-        return exitUnavailable;
+        return simExitUnavailable;
     }
 
     SimLine line;
+    std::string error;
     std::string name;
     if (options.com != 0) {
         name = "COM" + std::to_string(options.com);
         if (!line.openPty(error) || !line.createLink(defaultPortsFolder(), options.com, error)) {
             std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
-            return exitUnavailable;
+            return simExitUnavailable;
         }
     } else {
         name = options.device;
         if (!line.openDevice(resolvePortName(options.device), options.baud, error)) {
             std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
-            return exitUnavailable;
+            return simExitUnavailable;
         }
     }
 
-    std::printf("READY %s %s\n", name.c_str(), line.device().c_str());
-    std::fflush(stdout);
-
-    Simulator simulator(options, line);
-    const int code = simulator.run(signalFd);
+    printReady(name, line.device());
+    SimEngine engine(options);
+    const int code = run(engine, line, signalFd);
     close(signalFd);
     return code;
 }

@@ -14,9 +14,6 @@
 
 namespace {
 
-const int exitUsage = 64;
-const int exitUnavailable = 69;
-const int exitIoError = 74;
 // The longest read wait, so that a stop request is seen soon.
 const DWORD longestWaitMs = 50;
 // How long a write may hold up an answer before it is dropped.
@@ -80,18 +77,12 @@ int run(HANDLE line, const std::string& device, SimEngine& engine) {
     unsigned char buffer[4096];
     DWORD appliedWait = MAXDWORD;
     while (!stopRequested) {
-        const std::uint64_t now = simNowUs();
-        const std::uint64_t wake = engine.nextDueUs();
-        DWORD waitMs = longestWaitMs;
-        if (wake != UINT64_MAX) {
-            const std::uint64_t left = wake <= now ? 0 : (wake - now + 999) / 1000;
-            waitMs = left < longestWaitMs ? static_cast<DWORD>(left) : longestWaitMs;
-        }
+        const DWORD waitMs = DWORD(engine.waitMs(simNowUs(), int(longestWaitMs)));
         if (waitMs != appliedWait) {
             if (!setReadWait(line, waitMs)) {
                 std::fprintf(stderr, "velk-sim: %s: %s\n", device.c_str(),
                              systemMessage(GetLastError()).c_str());
-                return exitIoError;
+                return simExitIoError;
             }
             appliedWait = waitMs;
         }
@@ -99,28 +90,25 @@ int run(HANDLE line, const std::string& device, SimEngine& engine) {
         if (!ReadFile(line, buffer, sizeof buffer, &got, nullptr)) {
             std::fprintf(stderr, "velk-sim: %s: %s\n", device.c_str(),
                          systemMessage(GetLastError()).c_str());
-            return exitIoError;
+            return simExitIoError;
         }
         if (got > 0) {
             engine.feed(buffer, got, simNowUs());
         }
         engine.expire(simNowUs());
-        for (;;) {
-            const std::size_t n = engine.due(simNowUs(), buffer, sizeof buffer);
-            if (n == 0) {
-                break;
-            }
-            DWORD written = 0;
-            if (!WriteFile(line, buffer, static_cast<DWORD>(n), &written, nullptr)) {
-                std::fprintf(stderr, "velk-sim: write to %s failed: %s\n", device.c_str(),
-                             systemMessage(GetLastError()).c_str());
-                return exitIoError;
-            }
-            if (written == 0) {
-                engine.dropAnswer("answer dropped: nobody reads the line");
-                break;
-            }
-            engine.sent(written);
+        const bool sent = engine.sendDue(
+            simNowUs(), [&](const unsigned char* bytes, std::size_t n, std::size_t& taken) {
+                DWORD written = 0;
+                if (!WriteFile(line, bytes, static_cast<DWORD>(n), &written, nullptr)) {
+                    std::fprintf(stderr, "velk-sim: write to %s failed: %s\n", device.c_str(),
+                                 systemMessage(GetLastError()).c_str());
+                    return SimEngine::Written::Failed;
+                }
+                taken = written;
+                return written == 0 ? SimEngine::Written::Stalled : SimEngine::Written::Some;
+            });
+        if (!sent) {
+            return simExitIoError;
         }
     }
     return 0;
@@ -130,35 +118,30 @@ int run(HANDLE line, const std::string& device, SimEngine& engine) {
 
 int main(int argc, char** argv) {
     SimOptions options;
+    int status = 0;
+    if (!simCommandLine(argc, argv, options, status)) {
+        return status;
+    }
     std::string error;
-    if (!parseSimOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
-        return exitUsage;
-    }
-    if (options.help) {
-        std::fputs(usageText(), stdout);
-        return 0;
-    }
     if (options.com != 0) {
         std::fprintf(stderr, "velk-sim: --com needs a pseudo-terminal, which Windows does not "
                              "have; serve a port with --device COMn\n");
-        return exitUsage;
+        return simExitUsage;
     }
     const std::string device = resolvePortName(options.device);
     if (device.empty()) {
         std::fprintf(stderr, "velk-sim: %s is not a port name (COM1 to COM254)\n",
                      options.device.c_str());
-        return exitUsage;
+        return simExitUsage;
     }
     HANDLE line = openLine(device, options.baud, error);
     if (line == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "velk-sim: %s\n", error.c_str());
-        return exitUnavailable;
+        return simExitUnavailable;
     }
     SetConsoleCtrlHandler(&onControl, TRUE);
 
-    std::printf("READY %s %s\n", options.device.c_str(), device.c_str());
-    std::fflush(stdout);
+    printReady(options.device, device);
 
     SimEngine engine(options);
     const int code = run(line, device, engine);

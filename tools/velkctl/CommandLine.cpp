@@ -1,283 +1,431 @@
 #include "CommandLine.h"
 
-#include "ExchangeOutput.h"
+#include "CommandLineKit.h"
+#include "ToolText.h"
 #include "UserValue.h"
-
-#include <getopt.h>
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <cstring>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 namespace {
 
-enum OptionId {
-    OptPort = 'p',
-    OptBaud = 'b',
-    OptAddress = 'a',
-    OptQuiet = 'q',
-    OptHelp = 'h',
-    OptVersion = 'V',
-    OptAddress1 = 256,
-    OptAddress2,
-    OptAddress3,
-    OptAddress4,
-    OptTime,
-    OptCode,
-    OptIndex,
-    OptAo,
-    OptNtxt,
-    OptStatus,
-    OptData,
-    OptValue,
-    OptType,
-    OptWts,
-    OptSubl,
-    OptEf,
-    OptExt,
-    OptTimeout,
-    OptRestarts,
-    OptCycle,
-    OptCount,
-    OptRxType,
-    OptJson,
-    OptCsv,
-};
+using cli::Convert;
+using cli::decimal;
+using cli::flag;
+using cli::text;
+using cli::valued;
 
-const option longOptions[] = {
-    {"port", required_argument, nullptr, OptPort},
-    {"baud", required_argument, nullptr, OptBaud},
-    {"address", required_argument, nullptr, OptAddress},
-    {"address-1", required_argument, nullptr, OptAddress1},
-    {"address-2", required_argument, nullptr, OptAddress2},
-    {"address-3", required_argument, nullptr, OptAddress3},
-    {"address-4", required_argument, nullptr, OptAddress4},
-    {"time", no_argument, nullptr, OptTime},
-    {"code", required_argument, nullptr, OptCode},
-    {"index", required_argument, nullptr, OptIndex},
-    {"ao", required_argument, nullptr, OptAo},
-    {"ntxt", required_argument, nullptr, OptNtxt},
-    {"status", required_argument, nullptr, OptStatus},
-    {"data", required_argument, nullptr, OptData},
-    {"value", required_argument, nullptr, OptValue},
-    {"type", required_argument, nullptr, OptType},
-    {"wts", no_argument, nullptr, OptWts},
-    {"subl", no_argument, nullptr, OptSubl},
-    {"ef", no_argument, nullptr, OptEf},
-    {"ext", required_argument, nullptr, OptExt},
-    {"timeout", required_argument, nullptr, OptTimeout},
-    {"restarts", required_argument, nullptr, OptRestarts},
-    {"cycle", required_argument, nullptr, OptCycle},
-    {"count", required_argument, nullptr, OptCount},
-    {"rx-type", required_argument, nullptr, OptRxType},
-    {"json", no_argument, nullptr, OptJson},
-    {"csv", no_argument, nullptr, OptCsv},
-    {"quiet", no_argument, nullptr, OptQuiet},
-    {"help", no_argument, nullptr, OptHelp},
-    {"version", no_argument, nullptr, OptVersion},
-    {nullptr, 0, nullptr, 0},
-};
-
-const char shortOptions[] = ":p:b:a:qhV";
-
-std::string optionName(int id) {
-    for (const option* o = longOptions; o->name != nullptr; ++o) {
-        if (o->val == id) {
-            return std::string("--") + o->name;
-        }
-    }
-    return "?";
-}
-
-std::string quoted(const std::string& text) {
+std::string shownText(const std::string& text) {
     return "'" + printableText(text) + "'";
 }
 
-// The long option named in a command-line element ("--name" or "--name=..."),
-// abbreviations included, or null.
-const option* longOptionIn(const char* element) {
-    if (element == nullptr || std::strncmp(element, "--", 2) != 0) {
-        return nullptr;
-    }
-    const std::string name(element + 2, std::strcspn(element + 2, "="));
-    const option* found = nullptr;
-    for (const option* o = longOptions; o->name != nullptr; ++o) {
-        if (name == o->name) {
-            return o;
-        }
-        if (!name.empty() && std::strncmp(o->name, name.c_str(), name.size()) == 0) {
-            found = found == nullptr ? o : nullptr;
-        }
-    }
-    return found;
-}
-
-// How to name the option getopt stumbled on: the long name when the element
-// was a long option, even for one that also has a short form.
-std::string failedOptionName(int id, const char* element) {
-    const option* named = longOptionIn(element);
-    if (id >= 256 || (named != nullptr && named->val == id)) {
-        return optionName(id);
-    }
-    return std::string("'-") + char(id) + "'";
-}
-
-bool digitsOnly(const std::string& text, bool hex) {
-    if (text.empty()) {
+bool hexNumber(const std::string& v, unsigned min, unsigned max, unsigned& target,
+               std::string& why) {
+    unsigned n = 0;
+    if (!parseHexNumber(v, max, n) || n < min) {
+        char range[32];
+        std::snprintf(range, sizeof range, "%X..%X", min, max);
+        why = std::string("expected a hexadecimal number ") + range;
         return false;
     }
-    for (unsigned char c : text) {
-        if (hex ? !std::isxdigit(c) : !std::isdigit(c)) {
-            return false;
-        }
+    target = n;
+    return true;
+}
+
+bool hexByte(const std::string& v, unsigned max, unsigned char& target, std::string& why) {
+    unsigned n = 0;
+    if (!hexNumber(v, 0, max, n, why)) {
+        return false;
+    }
+    target = static_cast<unsigned char>(n);
+    return true;
+}
+
+// Up to four hexadecimal bytes; the missing ones are 0.
+bool hexQuad(const std::string& v, unsigned max, const char* what, unsigned char (&target)[4],
+             std::string& why) {
+    std::vector<unsigned char> bytes;
+    if (!parseHexList(v, max, bytes) || bytes.size() > 4) {
+        char range[16];
+        std::snprintf(range, sizeof range, "0..%X", max);
+        why = std::string("expected one to four hexadecimal ") + what + " " + range +
+              ", comma-separated";
+        return false;
+    }
+    for (unsigned i = 0; i < 4; ++i) {
+        target[i] = i < bytes.size() ? bytes[i] : 0;
     }
     return true;
 }
 
-bool parseNumber(const std::string& text, unsigned base, unsigned max, unsigned& out) {
-    if (!digitsOnly(text, base == 16)) {
-        return false;
+bool typeName(const std::string& v, bool noneAllowed, int& target, std::string& why) {
+    std::string upper = v;
+    for (char& c : upper) {
+        c = char(std::toupper(static_cast<unsigned char>(c)));
     }
-    unsigned long long n = 0;
-    for (unsigned char c : text) {
-        const unsigned digit =
-            std::isdigit(c) ? unsigned(c - '0') : unsigned(std::toupper(c) - 'A' + 10);
-        n = n * base + digit;
-        if (n > max) {
-            return false;
+    const int code = upper == "NONE" ? 0 : parameterTypeCode(v);
+    if (code > 0 || (noneAllowed && code == 0)) {
+        target = code;
+        return true;
+    }
+    why = std::string("expected BOOLEAN, INTEGER, UNSIGNED, REAL32FIX or REAL32") +
+          (noneAllowed ? " or NONE" : "");
+    return false;
+}
+
+using Apply = bool (*)(RequestOptions&, const std::string&, std::string&);
+
+// The request options: one definition each, for the command line, its help
+// and the requests of a plan. An option sets a flag, a hexadecimal byte field
+// up to max, one address level, or goes through its own apply.
+struct RequestOptionDefinition {
+    const char* name;
+    const char* argument; // nullptr for a flag
+    const char* group;
+    const char* help;
+    bool RequestOptions::*flag;
+    unsigned char RequestOptions::*byte;
+    unsigned max;
+    int level; // address level 0..3, -1 for none
+    Apply apply;
+
+    bool set(RequestOptions& r, const std::string& v, std::string& why) const {
+        if (flag != nullptr) {
+            return r.*flag = true;
+        }
+        if (level >= 0) {
+            r.addressGiven = r.addressGiven || level == 0;
+            return hexByte(v, 0x7F, r.address[level], why);
+        }
+        return byte != nullptr ? hexByte(v, max, r.*byte, why) : apply(r, v, why);
+    }
+};
+
+const char* const addressGroup = "Address block";
+const char* const dataGroup = "Data block";
+
+RequestOptionDefinition flagOption(const char* name, const char* group, const char* help,
+                                   bool RequestOptions::*flag) {
+    return {name, nullptr, group, help, flag, nullptr, 0, -1, nullptr};
+}
+
+RequestOptionDefinition byteOption(const char* name, const char* argument, const char* help,
+                                   unsigned char RequestOptions::*byte, unsigned max) {
+    return {name, argument, dataGroup, help, nullptr, byte, max, -1, nullptr};
+}
+
+RequestOptionDefinition levelOption(const char* name, const char* help, int level) {
+    return {name, "A", addressGroup, help, nullptr, nullptr, 0, level, nullptr};
+}
+
+RequestOptionDefinition applyOption(const char* name, const char* argument, const char* group,
+                                    const char* help, Apply apply) {
+    return {name, argument, group, help, nullptr, nullptr, 0, -1, apply};
+}
+
+const RequestOptionDefinition requestOptions[] = {
+    applyOption("address", "A1[,A2,A3,A4]", addressGroup,
+                "address levels 0..7F; levels not given are 0",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    r.addressGiven = hexQuad(v, 0x7F, "levels", r.address, why);
+                    return r.addressGiven;
+                }),
+    levelOption("address-1", "first address level 0..7F", 0),
+    levelOption("address-2", "second address level 0..7F", 1),
+    levelOption("address-3", "third address level 0..7F", 2),
+    levelOption("address-4", "fourth address level 0..7F", 3),
+    flagOption("time", addressGroup, "set the time flag", &RequestOptions::timeBit),
+    byteOption("code", "C", "command code 0..FF (default 0)", &RequestOptions::code, 0xFF),
+    byteOption("index", "I", "parameter index 0..FF (default 0)", &RequestOptions::index, 0xFF),
+    byteOption("ao", "A", "sender's address 0..7F (default 1F)", &RequestOptions::ao, 0x7F),
+    byteOption("ntxt", "N", "0..7F (default 0)", &RequestOptions::ntxt, 0x7F),
+    byteOption("status", "S", "0..FF (default 0)", &RequestOptions::status, 0xFF),
+    applyOption("data", "B0[,B1,B2,B3]", dataGroup,
+                "data bytes data_0 to data_3, 0..FF; missing ones are 0",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    r.dataGiven = hexQuad(v, 0xFF, "bytes", r.data, why);
+                    return r.dataGiven;
+                }),
+    applyOption("value", "V", dataGroup,
+                "a decimal value split into the four data bytes by --type;\nthe digits after "
+                "the point give the decimals (1 to 3)",
+                [](RequestOptions& r, const std::string& v, std::string&) {
+                    r.value = v;
+                    return r.valueGiven = true;
+                }),
+    applyOption("type", "TYPE", dataGroup,
+                "type of --value: BOOLEAN, INTEGER (default), UNSIGNED,\nREAL32FIX or REAL32",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    return typeName(v, false, r.type, why);
+                }),
+    flagOption("wts", dataGroup, "set the WTS flag", &RequestOptions::wtsBit),
+    flagOption("subl", dataGroup, "set the SubL flag of the data block", &RequestOptions::subLBit),
+    flagOption("ef", dataGroup,
+               "set the EF flag: data_0 and data_1 then carry the number\nof extended bytes, "
+               "low byte first",
+               &RequestOptions::efBit),
+    applyOption("ext", "B,B,...", dataGroup,
+                "extended data bytes 0..FF (needs --ef); sent in extended\nblocks of seven "
+                "bytes when --wts is set too",
+                [](RequestOptions& r, const std::string& v, std::string& why) {
+                    std::vector<unsigned char> bytes;
+                    if (!parseHexList(v, 0xFF, bytes) || bytes.size() > 0xFFFF) {
+                        why = "expected hexadecimal bytes 0..FF, comma-separated (at most 65535)";
+                        return false;
+                    }
+                    r.extendedData = bytes;
+                    return true;
+                }),
+};
+
+const RequestOptionDefinition* requestOption(const std::string& name) {
+    for (const RequestOptionDefinition& d : requestOptions) {
+        if (name == d.name) {
+            return &d;
         }
     }
-    out = unsigned(n);
+    return nullptr;
+}
+
+void addRequestOption(CLI::App& app, RequestOptions& target, const RequestOptionDefinition& d,
+                      const std::string& group, const std::string& help) {
+    const std::string names =
+        (d.name == std::string("address") ? "-a,--" : "--") + std::string(d.name);
+    if (d.argument == nullptr) {
+        flag(app, names, group, help, [&d, &target] {
+            std::string ignored;
+            d.set(target, "", ignored);
+        });
+    } else {
+        valued(app, names, d.argument, group, help,
+               [&d, &target](const std::string& v, std::string& why) {
+                   return d.set(target, v, why);
+               });
+    }
+}
+
+const char* const portHelp =
+    "serial port: COMn (a link in $XDG_CONFIG_HOME/ORBEK/ports,\nelse the fixed table: COM1.. "
+    "= /dev/ttyS0.., COM33.. =\n/dev/ttyUSB0.., COM97.. = /dev/ttyACM0..) or a device path";
+
+void addLine(CLI::App& app, std::string& port, unsigned& baud, const std::string& group,
+             const char* portText, const char* baudText) {
+    valued(app, "-p,--port", "PORT", group, portText, text(port, "name"));
+    valued(app, "-b,--baud", "RATE", group, baudText, decimal(baud, 1, 4000000));
+}
+
+void addTimes(CLI::App& app, unsigned& timeout, unsigned* restarts, const std::string& group) {
+    valued(app, "--timeout", "MS", group, "time-out for each received byte, in ms (default 150)",
+           decimal(timeout, 0, 3600000));
+    if (restarts != nullptr) {
+        valued(app, "--restarts", "N", group,
+               "block restarts on a stray header byte allowed per\nreception (default 0)",
+               decimal(*restarts, 0, 1000000));
+    }
+}
+
+// --json, --csv and --quiet, which every command has; the two formats exclude
+// each other (checked after the parse).
+struct Formats {
+    bool json = false;
+    bool csv = false;
+};
+
+void addOutput(CLI::App& app, Output& output, Formats& formats, const std::string& group,
+               const char* jsonHelp, const char* csvHelp, const char* quietHelp) {
+    flag(app, "--json", group, jsonHelp, [&formats] { formats.json = true; });
+    flag(app, "--csv", group, csvHelp, [&formats] { formats.csv = true; });
+    flag(app, "-q,--quiet", group, quietHelp, [&output] { output.quiet = true; });
+}
+
+bool finishOutput(const Formats& formats, Output& output, std::string& error) {
+    if (formats.json && formats.csv) {
+        error = "--json and --csv exclude each other";
+        return false;
+    }
+    output.mode =
+        formats.json ? OutputMode::Json : (formats.csv ? OutputMode::Csv : OutputMode::Text);
     return true;
 }
 
-std::string hexRange(unsigned max) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0..%X", max);
-    return text;
-}
+// The whole tool as a tree of commands, every option defined once here.
+struct Parser {
+    CLI::App app;
+    CLI::App* scan = nullptr;
+    CLI::App* monitor = nullptr;
+    CLI::App* run = nullptr;
+    Invocation& in;
+    Formats formats[4];
+    bool cycleGiven = false;
+    bool fromGiven = false;
+
+    explicit Parser(Invocation& in) : in(in) {
+        cli::prepare(app);
+        defineSingle(app, in.single);
+        scan = app.add_subcommand("scan", "ask every address of a range, list the slaves that "
+                                          "answer");
+        monitor = app.add_subcommand("monitor", "decode the blocks on the line without sending; "
+                                                "save and replay captures");
+        run = app.add_subcommand("run", "run a test plan (JSON or YAML) with checks on every "
+                                        "answer; JUnit report");
+        for (CLI::App* sub : {scan, monitor, run}) {
+            cli::prepare(*sub);
+        }
+        defineScan(*scan, in.scan);
+        defineMonitor(*monitor, in.monitor);
+        defineRun(*run, in.run);
+    }
+
+    // What scan, monitor and run end their options with.
+    static void addCommandEnd(CLI::App& a, std::string& port, unsigned& baud, Output& output,
+                              Formats& formats, const char* portText, const char* baudText,
+                              const char* jsonHelp, const char* csvHelp) {
+        addLine(a, port, baud, "Options", portText, baudText);
+        addOutput(a, output, formats, "Options", jsonHelp, csvHelp, "only the summary");
+        help(a, "Options");
+    }
+
+    static void help(CLI::App& app, const std::string& group) {
+        flag(app, "-h,--help", group, "show this help and exit", [] { throw CLI::CallForHelp(); });
+    }
+
+    void defineSingle(CLI::App& a, CommandLine& o) {
+        const std::string line = "Line";
+        addLine(a, o.port, o.baudRate, line, portHelp,
+                "baud rate (default 115200; the bus runs at 115200, 500000\nor 1000000)");
+        addTimes(a, o.byteTimeoutMs, &o.maxRestarts, line);
+        for (const RequestOptionDefinition& d : requestOptions) {
+            addRequestOption(a, o.request, d, d.group, d.help);
+        }
+        const std::string sending = "Sending";
+        valued(a, "--cycle", "MS", sending,
+               "send cyclically: wait MS ms, exchange, repeat (0 counts\nas 1); without --count "
+               "until Ctrl-C",
+               [this, &o](const std::string& v, std::string& why) {
+                   cycleGiven = true;
+                   return decimal(o.periodMs, 0, UINT_MAX)(v, why);
+               });
+        valued(a, "--count", "N", sending,
+               "stop after N exchanges (with a 100 ms cycle when --cycle\nis not given)",
+               decimal(o.count, 1, UINT_MAX));
+        const std::string output = "Output";
+        valued(a, "--rx-type", "TYPE", output,
+               "show the answer's data bytes as a BOOLEAN, INTEGER,\nUNSIGNED, REAL32FIX or REAL32 "
+               "value (default NONE)",
+               [&o](const std::string& v, std::string& why) {
+                   return typeName(v, true, o.rxType, why);
+               });
+        addOutput(a, o.output, formats[0], output,
+                  "one JSON object per line (\"type\": \"exchange\" or \"summary\")",
+                  "a header line, then one row per exchange; the summary of\na cyclic run goes "
+                  "to standard error",
+                  "nothing per exchange, only the summary");
+        help(a, output);
+        flag(a, "-V,--version", output, "show the version and exit",
+             [] { throw CLI::CallForVersion(); });
+    }
+
+    void defineScan(CLI::App& a, ScanOptions& o) {
+        const std::string g = "Options";
+        valued(a, "--from", "A", g, "first address to try, 1..7F (default 1)",
+               [this, &o](const std::string& v, std::string& why) {
+                   fromGiven = true;
+                   return hexNumber(v, 1, 0x7F, o.from, why);
+               });
+        valued(a, "--to", "A", g, "last address to try, 1..7F (default 7F)",
+               [&o](const std::string& v, std::string& why) {
+                   return hexNumber(v, 1, 0x7F, o.to, why);
+               });
+        valued(a, "--levels", "A1", g,
+               "walk the second address level under address_1 A1;\n--from and --to then give "
+               "address_2",
+               [&o](const std::string& v, std::string& why) {
+                   unsigned n = 0;
+                   o.levelOne = hexNumber(v, 1, 0x7F, n, why) ? int(n) : -1;
+                   return o.levelOne >= 0;
+               });
+        addTimes(a, o.byteTimeoutMs, &o.maxRestarts, g);
+        valued(a, "--retries", "N", g,
+               "ask a silent or faulty address up to N more times\n(default 0)",
+               decimal(o.retries, 0, 100));
+        for (const char* name : {"code", "index", "ao"}) {
+            const RequestOptionDefinition& d = *requestOption(name);
+            addRequestOption(a, o.request, d, g, std::string(d.help) + "; the request sent");
+        }
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[1], portHelp,
+                      "baud rate (default 115200)",
+                      "one object per address (\"type\": \"scan\") and a summary\n(\"type\": "
+                      "\"scan_summary\")",
+                      "a header line, then one row per address; the summary goes\nto standard "
+                      "error");
+    }
+
+    void defineMonitor(CLI::App& a, MonitorOptions& o) {
+        const std::string g = "Options";
+        valued(a, "--raw", "FILE", g, "also save the bytes with their arrival times",
+               text(o.rawFile, "file name"));
+        valued(a, "--replay", "FILE", g, "decode a capture saved with --raw instead of a port",
+               text(o.replayFile, "file name"));
+        valued(a, "--idle", "MS", g,
+               "silence that ends an unfinished block (default 150,\nthe session's byte time-out)",
+               decimal(o.idleMs, 1, 3600000));
+        valued(a, "--duration", "MS", g, "stop after MS ms (default: until Ctrl-C or SIGTERM)",
+               decimal(o.durationMs, 1, 86400000));
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[2], portHelp,
+                      "baud rate (default 115200)",
+                      "one JSON object per block (\"type\": \"block\"), then a\nsummary "
+                      "(\"type\": \"monitor_summary\")",
+                      "a header line, then one row per block; the summary\ngoes to standard "
+                      "error");
+    }
+
+    void defineRun(CLI::App& a, RunOptions& o) {
+        const std::string g = "Options";
+        a.add_option("PLAN", o.planFile, "the plan file")->group("");
+        valued(a, "--junit", "FILE", g, "also write a JUnit XML report (one testcase per step)",
+               text(o.junitFile, "file name"));
+        addCommandEnd(a, o.port, o.baudRate, o.output, formats[3],
+                      "the port (overrides the plan's \"port\")",
+                      "the baud rate (overrides the plan's \"baud\")",
+                      "one object per step (\"type\": \"step\") and a summary\n(\"type\": "
+                      "\"plan_summary\")",
+                      "a header line, then one row per step; the summary goes\nto standard error");
+    }
+};
 
 } // namespace
 
-bool parseHexNumber(const std::string& text, unsigned max, unsigned& out) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        return parseNumber(text.substr(2), 16, max, out);
-    }
-    return parseNumber(text, 16, max, out);
-}
+namespace {
 
-bool parseDecimalNumber(const std::string& text, unsigned max, unsigned& out) {
-    return parseNumber(text, 10, max, out);
-}
-
-bool parseHexList(const std::string& text, unsigned max, std::vector<unsigned char>& out) {
-    // Items are separated by commas; blanks separate items too. An empty item
-    // (",,", a comma at either end, nothing at all) is an error.
-    std::vector<unsigned char> bytes;
-    std::string::size_type start = 0;
-    while (true) {
-        const std::string::size_type comma = text.find(',', start);
-        const std::string piece =
-            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        std::istringstream tokens(piece);
-        std::string token;
-        bool any = false;
-        while (tokens >> token) {
-            unsigned value = 0;
-            if (!parseHexNumber(token, max, value)) {
-                return false;
-            }
-            bytes.push_back(static_cast<unsigned char>(value));
-            any = true;
-        }
-        if (!any) {
-            return false;
-        }
-        if (comma == std::string::npos) {
-            break;
-        }
-        start = comma + 1;
-    }
-    out = bytes;
-    return true;
-}
-
-const char* velkctlUsage() {
-    return R"(Usage: velkctl --port PORT --address A1[,A2,A3,A4] [OPTION]...
+const char* const singleIntro = R"(Usage: velkctl --port PORT --address A1[,A2,A3,A4] [OPTION]...
   or:  velkctl scan --port PORT [OPTION]...
   or:  velkctl monitor --port PORT | --replay FILE [OPTION]...
   or:  velkctl run PLAN [OPTION]...
 Send one VELK request as bus master, once or cyclically, and show each answer.
 Commands (each described after this one; velkctl COMMAND --help for one):
-  scan      ask every address of a range, list the slaves that answer
-  monitor   decode the blocks on the line without sending; save and replay captures
-  run       run a test plan (JSON or YAML) with checks on every answer; JUnit report
+)";
 
+const char* const singleNotes = R"(
 Hexadecimal values are written 1F or 0x1F (any case); baud rate, times and
 counts are decimal. A value out of range is a usage error.
+)";
 
-Line:
-  -p, --port PORT          serial port: COMn (a link in $XDG_CONFIG_HOME/ORBEK/ports,
-                           else the fixed table: COM1.. = /dev/ttyS0.., COM33.. =
-                           /dev/ttyUSB0.., COM97.. = /dev/ttyACM0..) or a device path
-  -b, --baud RATE          baud rate (default 115200; the bus runs at 115200, 500000
-                           or 1000000)
-      --timeout MS         time-out for each received byte, in ms (default 150)
-      --restarts N         block restarts on a stray header byte allowed per
-                           reception (default 0)
-
-Address block:
-  -a, --address A1[,A2,A3,A4]
-                           address levels 0..7F; levels not given are 0
-      --address-1 A ... --address-4 A
-                           one address level each
-      --time               set the time flag
-
-Data block:
-      --code C             command code 0..FF (default 0)
-      --index I            parameter index 0..FF (default 0)
-      --ao A               sender's address 0..7F (default 1F)
-      --ntxt N             0..7F (default 0)
-      --status S           0..FF (default 0)
-      --data B0[,B1,B2,B3] data bytes data_0 to data_3, 0..FF; missing ones are 0
-      --value V            a decimal value split into the four data bytes by --type;
-                           the digits after the point give the decimals (1 to 3)
-      --type TYPE          type of --value: BOOLEAN, INTEGER (default), UNSIGNED,
-                           REAL32FIX or REAL32
-      --wts                set the WTS flag
-      --subl               set the SubL flag of the data block
-      --ef                 set the EF flag: data_0 and data_1 then carry the number
-                           of extended bytes, low byte first
-      --ext B,B,...        extended data bytes 0..FF (needs --ef); sent in extended
-                           blocks of seven bytes when --wts is set too
-
-Sending:
-      --cycle MS           send cyclically: wait MS ms, exchange, repeat (0 counts
-                           as 1); without --count until Ctrl-C
-      --count N            stop after N exchanges (with a 100 ms cycle when --cycle
-                           is not given)
-  Ctrl-C (SIGINT) or SIGTERM ends the run at once, even in the middle of an
-  exchange (which is then not counted), and prints the summary.
-
-Output:
-      --rx-type TYPE       show the answer's data bytes as a BOOLEAN, INTEGER,
-                           UNSIGNED, REAL32FIX or REAL32 value (default NONE)
-      --json               one JSON object per line ("type": "exchange" or "summary")
-      --csv                a header line, then one row per exchange; the summary of
-                           a cyclic run goes to standard error
-  -q, --quiet              nothing per exchange, only the summary
-  -h, --help               show this help and exit
-  -V, --version            show the version and exit
+const char* const singleFooter = R"(
+Ctrl-C (SIGINT) or SIGTERM ends the run at once, even in the middle of an
+exchange (which is then not counted), and prints the summary.
 
 Each exchange shows its start time (ISO 8601, local time, milliseconds), the
 response time, the transmitted address and data packets and the received data
-packet as it came off the line (hexadecimal, upper case, no leading zeros), the
-answer's fields and extended bytes when an answer was decoded (codes 0, 7, 8),
-the typed value, and the error code with its text. A cyclic run (or --quiet)
-ends with a summary: requests, answers OK, errors by code, and the response
-time of the answers OK (min / median / p99 / max, in ms).
+packet as it came off the line (hexadecimal, upper case, no leading zeros;
+stray bytes before the answer's header included), the answer's fields and
+extended bytes when an answer was decoded (codes 0, 7, 8), the typed value,
+and the error code with its text. A cyclic run (or --quiet) ends with a
+summary: requests, answers OK, errors by code, and the response time of the
+answers OK (min / median / p99 / max, in ms).
 
 A port whose device hangs up or fails (an adapter pulled, a slave program
 ended) is opened again by its name before the next exchange, at most every
@@ -304,244 +452,316 @@ Examples:
   velkctl --port COM3 --address 5 --code 3 --cycle 200 --count 50 --quiet
   velkctl --port /dev/ttyUSB0 --address 5 --ef --wts --ext 41,42,43 --json
 )";
+
+const char* const scanIntro = R"(Usage: velkctl scan --port PORT [OPTION]...
+Find the slaves that answer: one request to each address of a range, lowest
+first, with a short time-out. Lists every address that answered (with the
+answer's fields and the response time) or answered with faults, then a
+summary of answered, silent and faulty addresses.
+)";
+
+const char* const scanFooter =
+    R"(On a terminal a progress line shows the address being asked. A fault is named
+by what came back: bad CRC, cut short, or noise before the answer (with the
+bytes). Ctrl-C or SIGTERM ends the scan at once, even in the middle of an
+exchange, with the summary.
+Exit status: 0 at least one slave answered, 1 none did, 64 usage error,
+74 the port cannot be opened or sending failed, 130 or 143 stopped by SIGINT
+or SIGTERM.
+)";
+
+const char* const monitorIntro = R"(Usage: velkctl monitor --port PORT [OPTION]...
+  or:  velkctl monitor --replay FILE [OPTION]...
+Decode what is on the line: every address, data and extended block with its
+CRC verdict, as request or answer, with its arrival time and the gap before
+it (microseconds). A header byte (bit 7 set) always starts a block, so a block
+cut short by the next one, or by silence, is shown as such; bytes that belong
+to no block are shown as noise. The port is opened for itself alone, RTS and
+DTR stay low and nothing is ever written to it.
+)";
+
+const char* const monitorFooter =
+    R"(Text shows one line per block: time, gap, direction, kind, verdict, the bytes
+in hexadecimal and the decoded fields. The summary counts blocks by verdict,
+requests, answers and noise. Ctrl-C or SIGTERM ends the watch or the replay,
+with the summary.
+Exit status: 0 done, 64 usage error, 65 the capture is damaged, 74 the port
+or a file cannot be opened, or the port was lost, 130 or 143 stopped by
+SIGINT or SIGTERM.
+)";
+
+const char* const runIntro = R"(Usage: velkctl run PLAN [OPTION]...
+Run a test plan: a JSON file (comments allowed) or a YAML file (.yaml, .yml)
+listing steps, each a request, checks on its answer, repeats, a delay and
+variables captured for later steps. The whole plan is checked before anything
+is sent. Prints one line per step (pass or fail, and why), then a summary.
+)";
+
+const char* const runFooter =
+    R"(A plan: {"port": "COM9", "timeout": 150, "restarts": 0, "steps": [STEP, ...]}
+A step: {"name": "...", "comment": "...",
+         "request": {the single request's options without the dashes:
+                     "address": "5,1", "code": "10", "wts": true, "value": "12.5",
+                     "type": "REAL32FIX", "ef": true, "ext": "41,42", ...},
+         "expect": {"error": 0, "code": "10", "errBit": false, "data": "1,2,3,4",
+                    "ext": "41,42", "ext_count": 2, "max_ms": 50,
+                    "value": {"type": "REAL32FIX", "equals": 12.5,
+                              "tolerance": 0.001}},
+         "capture": {"name": "data_0"}, "repeat": 1, "delay_ms": 0,
+         "timeout": 150}
+Hexadecimal fields are strings written as on the command line ("1F"); a
+captured variable is used as ${name} in any later string. Without "error" a
+step expects code 0. A field an answer may carry: code, index, ao, ntxt,
+status, data_0..data_3, wtsBit, csBit, subLBit, efBit, errBit, data, ext,
+ext_count; a capture may also take "value:TYPE". The JUnit report is written
+once the plan has run; an existing one is left alone until then. Ctrl-C or
+SIGTERM ends the run at once, even in the middle of an exchange, with the
+steps so far and the summary.
+Exit status: 0 every step passed, 1 a step failed, 64 usage error or invalid
+plan (FILE:LINE: reason), 74 the port or the report cannot be opened, 130 or
+143 stopped by SIGINT or SIGTERM.
+)";
+
+std::string appHelp(const CLI::App& app, const std::string& intro, const std::string& notes,
+                    const std::string& footer) {
+    std::string text = intro;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        text += "  " + sub->get_name() + std::string(10 - sub->get_name().size(), ' ') +
+                sub->get_description() + "\n";
+    }
+    return text + notes + cli::optionsHelp(app) + footer;
 }
 
-ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::string& error) {
-    CommandLine cl;
-    std::string value;
-    bool valueGiven = false;
-    int type = -1;
-    bool dataGiven = false;
-    bool cycleGiven = false;
-    bool json = false;
-    bool csv = false;
+// A unique prefix of a long option stands for it, as with getopt. Not for
+// the argument of an option.
+std::vector<std::string> expandAbbreviations(const CLI::App& app,
+                                             std::vector<std::string> arguments) {
+    bool argumentNext = false;
+    for (std::string& a : arguments) {
+        if (argumentNext || a.size() < 3 || a.compare(0, 2, "--") != 0) {
+            argumentNext = false;
+            continue;
+        }
+        const std::string::size_type eq = a.find('=');
+        const std::string name = a.substr(2, eq == std::string::npos ? eq : eq - 2);
+        const CLI::Option* found = nullptr;
+        int matches = 0;
+        for (const CLI::Option* o : app.get_options()) {
+            for (const std::string& l : o->get_lnames()) {
+                if (l == name) {
+                    found = o;
+                    matches = -1000;
+                } else if (l.compare(0, name.size(), name) == 0) {
+                    found = o;
+                    ++matches;
+                }
+            }
+        }
+        if (matches == 1) {
+            a = "--" + found->get_lnames().front() + (eq == std::string::npos ? "" : a.substr(eq));
+        }
+        argumentNext = found != nullptr && matches != 0 && matches <= 1 &&
+                       found->get_expected_max() != 0 && eq == std::string::npos;
+    }
+    return arguments;
+}
 
-    auto fail = [&](const std::string& message) {
-        error = message;
+bool checkSingle(CommandLine& o, bool cycleGiven, std::string& error) {
+    if (o.port.empty()) {
+        error = "missing --port";
+        return false;
+    }
+    if (!o.request.addressGiven) {
+        error = "missing --address";
+        return false;
+    }
+    if (!finishRequest(o.request, error)) {
+        return false;
+    }
+    if (cycleGiven || o.count != 0) {
+        o.cyclic = true;
+        o.periodMs = o.periodMs == 0 ? 1 : o.periodMs;
+    }
+    return true;
+}
+
+bool checkCommand(Invocation& in, bool fromGiven, std::string& error) {
+    switch (in.command) {
+    case Command::Single:
+        return true;
+    case Command::Scan:
+        if (in.scan.port.empty()) {
+            error = "missing --port";
+        } else if (in.scan.from > in.scan.to) {
+            error = fromGiven ? "--from is above --to" : "--to is below the first address 1";
+        }
+        break;
+    case Command::Monitor: {
+        const MonitorOptions& o = in.monitor;
+        if (o.port.empty() == o.replayFile.empty()) {
+            error = o.port.empty() ? "give --port or --replay"
+                                   : "--port and --replay exclude each other";
+        } else if (!o.replayFile.empty() && (!o.rawFile.empty() || o.durationMs != 0)) {
+            error = "--replay takes no --raw or --duration";
+        }
+        break;
+    }
+    case Command::Run:
+        if (in.run.planFile.empty()) {
+            error = "missing PLAN";
+        }
+        break;
+    }
+    return error.empty();
+}
+
+} // namespace
+
+ParseResult parseVelkctl(int argc, char* argv[], Invocation& out, std::string& error) {
+    out = Invocation();
+    error.clear();
+    Parser parser(out);
+    CLI::App* command = &parser.app;
+    const std::string first = argc > 1 ? argv[1] : "";
+    const std::pair<CLI::App*, Command> commands[] = {{parser.scan, Command::Scan},
+                                                      {parser.monitor, Command::Monitor},
+                                                      {parser.run, Command::Run}};
+    for (const auto& [app, which] : commands) {
+        if (first == app->get_name()) {
+            command = app;
+            out.command = which;
+        }
+    }
+    std::vector<std::string> arguments(argv + (command == &parser.app ? 1 : 2), argv + argc);
+    arguments = expandAbbreviations(*command, arguments);
+    if (command != &parser.app) {
+        arguments.insert(arguments.begin(), first);
+    }
+    switch (cli::parse(parser.app, *command, arguments, error)) {
+    case cli::Outcome::Help:
+        return ParseResult::Help;
+    case cli::Outcome::Version:
+        return ParseResult::Version;
+    case cli::Outcome::UsageError:
         return ParseResult::UsageError;
-    };
-    auto hexArgument = [&](int id, unsigned max, unsigned char& target) {
-        unsigned n = 0;
-        if (!parseHexNumber(optarg, max, n)) {
-            error = "invalid " + optionName(id) + " " + quoted(optarg) +
-                    ": expected a hexadecimal number " + hexRange(max);
-            return false;
-        }
-        target = static_cast<unsigned char>(n);
-        return true;
-    };
-    auto decimalArgument = [&](int id, unsigned min, unsigned max, unsigned& target) {
-        unsigned n = 0;
-        if (!parseDecimalNumber(optarg, max, n) || n < min) {
-            error = "invalid " + optionName(id) + " " + quoted(optarg) +
-                    ": expected a decimal number " + std::to_string(min) + ".." +
-                    std::to_string(max);
-            return false;
-        }
-        target = n;
-        return true;
-    };
-    auto typeArgument = [&](int id, bool noneAllowed, int& target) {
-        const int code = parameterTypeCode(optarg);
-        if (code < 0 || (code == 0 && !noneAllowed)) {
-            std::string upper = optarg;
-            for (char& c : upper) {
-                c = char(std::toupper(static_cast<unsigned char>(c)));
-            }
-            if (noneAllowed && upper == "NONE") {
-                target = 0;
-                return true;
-            }
-            error = "invalid " + optionName(id) + " " + quoted(optarg) +
-                    ": expected BOOLEAN, INTEGER, UNSIGNED, REAL32FIX or REAL32" +
-                    (noneAllowed ? " or NONE" : "");
-            return false;
-        }
-        target = code;
-        return true;
-    };
-
-    optind = 0; // full re-initialisation, so that the parser can run more than once
-    opterr = 0;
-    while (true) {
-        const int id = getopt_long(argc, argv, shortOptions, longOptions, nullptr);
-        if (id == -1) {
-            break;
-        }
-        std::vector<unsigned char> bytes;
-        bool ok = true;
-        switch (id) {
-        case OptHelp:
-            return ParseResult::Help;
-        case OptVersion:
-            return ParseResult::Version;
-        case OptPort:
-            if (*optarg == '\0') {
-                return fail("invalid --port: empty name");
-            }
-            cl.port = optarg;
-            break;
-        case OptBaud:
-            ok = decimalArgument(id, 1, 4000000, cl.baudRate);
-            break;
-        case OptAddress:
-            if (!parseHexList(optarg, 0x7F, bytes) || bytes.size() > 4) {
-                return fail("invalid --address " + quoted(optarg) +
-                            ": expected one to four hexadecimal levels 0..7F, comma-separated");
-            }
-            for (unsigned i = 0; i < 4; ++i) {
-                cl.address[i] = i < bytes.size() ? bytes[i] : 0;
-            }
-            cl.addressGiven = true;
-            break;
-        case OptAddress1:
-        case OptAddress2:
-        case OptAddress3:
-        case OptAddress4:
-            ok = hexArgument(id, 0x7F, cl.address[id - OptAddress1]);
-            cl.addressGiven = cl.addressGiven || id == OptAddress1;
-            break;
-        case OptTime:
-            cl.timeBit = true;
-            break;
-        case OptCode:
-            ok = hexArgument(id, 0xFF, cl.code);
-            break;
-        case OptIndex:
-            ok = hexArgument(id, 0xFF, cl.index);
-            break;
-        case OptAo:
-            ok = hexArgument(id, 0x7F, cl.ao);
-            break;
-        case OptNtxt:
-            ok = hexArgument(id, 0x7F, cl.ntxt);
-            break;
-        case OptStatus:
-            ok = hexArgument(id, 0xFF, cl.status);
-            break;
-        case OptData:
-            if (!parseHexList(optarg, 0xFF, bytes) || bytes.size() > 4) {
-                return fail("invalid --data " + quoted(optarg) +
-                            ": expected one to four hexadecimal bytes 0..FF, comma-separated");
-            }
-            for (unsigned i = 0; i < 4; ++i) {
-                cl.data[i] = i < bytes.size() ? bytes[i] : 0;
-            }
-            dataGiven = true;
-            break;
-        case OptValue:
-            value = optarg;
-            valueGiven = true;
-            break;
-        case OptType:
-            ok = typeArgument(id, false, type);
-            break;
-        case OptWts:
-            cl.wtsBit = true;
-            break;
-        case OptSubl:
-            cl.subLBit = true;
-            break;
-        case OptEf:
-            cl.efBit = true;
-            break;
-        case OptExt:
-            if (!parseHexList(optarg, 0xFF, bytes) || bytes.size() > 0xFFFF) {
-                return fail("invalid --ext " + quoted(optarg) +
-                            ": expected hexadecimal bytes 0..FF, comma-separated (at most "
-                            "65535)");
-            }
-            cl.extendedData = bytes;
-            break;
-        case OptTimeout:
-            ok = decimalArgument(id, 0, 3600000, cl.byteTimeoutMs);
-            break;
-        case OptRestarts:
-            ok = decimalArgument(id, 0, 1000000, cl.maxRestarts);
-            break;
-        case OptCycle:
-            ok = decimalArgument(id, 0, UINT_MAX, cl.periodMs);
-            cycleGiven = true;
-            break;
-        case OptCount:
-            ok = decimalArgument(id, 1, UINT_MAX, cl.count);
-            break;
-        case OptRxType:
-            ok = typeArgument(id, true, cl.rxType);
-            break;
-        case OptJson:
-            json = true;
-            break;
-        case OptCsv:
-            csv = true;
-            break;
-        case OptQuiet:
-            cl.quiet = true;
-            break;
-        case ':':
-            // A missing argument can only be at the end: the option is the last element read.
-            return fail("option " + failedOptionName(optopt, argv[optind - 1]) +
-                        " requires an argument");
-        default: { // '?'
-            // A known option with an argument it does not take ("--quiet=1")
-            // names itself in optopt, its short letter included.
-            const option* named = longOptionIn(argv[optind - 1]);
-            if (optopt >= 256 || (optopt != 0 && named != nullptr && named->val == optopt)) {
-                return fail("option " + optionName(optopt) + " takes no argument");
-            }
-            if (optopt != 0 && std::isprint(optopt)) {
-                return fail(std::string("unknown option '-") + char(optopt) + "'");
-            }
-            return fail("unknown or ambiguous option " + quoted(argv[optind - 1]));
-        }
-        }
-        if (!ok) {
+    case cli::Outcome::Run:
+        break;
+    }
+    for (const auto& [app, which] : commands) {
+        if (app != command && app->parsed()) {
+            error = "unexpected argument " + shownText(app->get_name()); // a command comes first
             return ParseResult::UsageError;
         }
     }
-    if (optind < argc) {
-        return fail("unexpected argument " + quoted(argv[optind]));
+    const int index = static_cast<int>(out.command);
+    Output* outputs[] = {&out.single.output, &out.scan.output, &out.monitor.output,
+                         &out.run.output};
+    if ((out.command == Command::Single && !checkSingle(out.single, parser.cycleGiven, error)) ||
+        !checkCommand(out, parser.fromGiven, error) ||
+        !finishOutput(parser.formats[index], *outputs[index], error)) {
+        return ParseResult::UsageError;
     }
+    return ParseResult::Run;
+}
 
-    if (cl.port.empty()) {
-        return fail("missing --port");
+ParseResult parseCommandLine(int argc, char* argv[], CommandLine& out, std::string& error) {
+    Invocation in;
+    const ParseResult result = parseVelkctl(argc, argv, in, error);
+    if (result == ParseResult::Run && in.command != Command::Single) {
+        error = "unexpected argument " + shownText(argv[1]);
+        return ParseResult::UsageError;
     }
-    if (!cl.addressGiven) {
-        return fail("missing --address");
+    out = in.single;
+    return result;
+}
+
+std::string velkctlHelp(Command command) {
+    Invocation in;
+    Parser parser(in);
+    switch (command) {
+    case Command::Scan:
+        return appHelp(*parser.scan, scanIntro, "", scanFooter);
+    case Command::Monitor:
+        return appHelp(*parser.monitor, monitorIntro, "", monitorFooter);
+    case Command::Run:
+        return appHelp(*parser.run, runIntro, "", runFooter);
+    case Command::Single:
+        break;
     }
-    if (json && csv) {
-        return fail("--json and --csv exclude each other");
+    return appHelp(parser.app, singleIntro, singleNotes, singleFooter);
+}
+
+bool applyRequestOption(RequestOptions& request, const std::string& name, const std::string& value,
+                        std::string& error) {
+    const RequestOptionDefinition* d = requestOption(name);
+    std::string why;
+    if (d == nullptr) {
+        error = "unknown option " + shownText("--" + name);
+        return false;
     }
-    cl.mode = json ? OutputMode::Json : (csv ? OutputMode::Csv : OutputMode::Text);
-    if (type >= 0 && !valueGiven) {
-        return fail("--type needs --value");
+    if (!d->set(request, value, why)) {
+        error = "invalid --" + name + " " + shownText(value) + ": " + why;
+        return false;
     }
-    if (valueGiven) {
-        if (dataGiven) {
-            return fail("--value and --data exclude each other");
+    return true;
+}
+
+bool isRequestOption(const std::string& name, bool* isFlag) {
+    const RequestOptionDefinition* d = requestOption(name);
+    if (d != nullptr && isFlag != nullptr) {
+        *isFlag = d->argument == nullptr;
+    }
+    return d != nullptr;
+}
+
+bool finishRequest(RequestOptions& r, std::string& error) {
+    if (r.type >= 0 && !r.valueGiven) {
+        error = "--type needs --value";
+        return false;
+    }
+    if (r.valueGiven) {
+        if (r.dataGiven) {
+            error = "--value and --data exclude each other";
+            return false;
         }
-        if (cl.efBit) {
-            return fail("--value cannot be used with --ef (data_0 and data_1 carry the length)");
+        if (r.efBit) {
+            error = "--value cannot be used with --ef (data_0 and data_1 carry the length)";
+            return false;
         }
         std::string why;
-        if (!splitUserValue(value, type < 0 ? parameterTypeCode("INTEGER") : type, cl.data, why)) {
-            return fail("invalid --value " + quoted(value) + ": " + why);
+        if (!splitUserValue(r.value, r.type < 0 ? parameterTypeCode("INTEGER") : r.type, r.data,
+                            why)) {
+            error = "invalid --value " + shownText(r.value) + ": " + why;
+            return false;
         }
     }
-    if (!cl.extendedData.empty() && !cl.efBit) {
-        return fail("--ext needs --ef");
+    if (!r.extendedData.empty() && !r.efBit) {
+        error = "--ext needs --ef";
+        return false;
     }
-    if (cl.efBit) {
-        const auto n = unsigned(cl.extendedData.size());
-        cl.data[0] = static_cast<unsigned char>(n & 0xFF);
-        cl.data[1] = static_cast<unsigned char>((n >> 8) & 0xFF);
+    if (r.efBit) {
+        const auto n = unsigned(r.extendedData.size());
+        r.data[0] = static_cast<unsigned char>(n & 0xFF);
+        r.data[1] = static_cast<unsigned char>((n >> 8) & 0xFF);
     }
-    if (cycleGiven || cl.count != 0) {
-        cl.cyclic = true;
-        if (cl.periodMs == 0) {
-            cl.periodMs = 1;
-        }
+    return true;
+}
+
+ExchangeRequest exchangeRequest(const RequestOptions& r, unsigned byteTimeoutMs,
+                                unsigned maxRestarts) {
+    ExchangeRequest request;
+    request.address.address = Velk21Address(r.address[0], r.address[1], r.address[2], r.address[3]);
+    request.address.timeBit = r.timeBit ? 1 : 0;
+    request.data =
+        Velk21DataBlockKernel(Velk21ParameterId(r.code, r.index), r.ao, r.ntxt, r.status,
+                              r.wtsBit ? 1 : 0, 0, r.subLBit ? 1 : 0, r.efBit ? 1 : 0, 0);
+    for (int i = 0; i < 4; ++i) {
+        request.data.data[i] = r.data[i];
     }
-    out = cl;
-    return ParseResult::Run;
+    for (unsigned char b : r.extendedData) {
+        request.extendedData.append(b);
+    }
+    request.byteTimeoutMs = byteTimeoutMs;
+    request.maxRestarts = maxRestarts;
+    return request;
 }

@@ -1,7 +1,6 @@
 #include "ExchangeOutput.h"
 
 #include "UserValue.h"
-#include "Velk21SessionErrors.h"
 
 #include <cctype>
 #include <cstdio>
@@ -9,25 +8,6 @@
 #include <mutex>
 
 namespace {
-
-// Digits without leading zeros; by hand, as the monitor formats millions of bytes.
-void appendHexByte(std::string& text, unsigned char b) {
-    static const char digits[] = "0123456789ABCDEF";
-    if (b >= 0x10) {
-        text += digits[b >> 4];
-    }
-    text += digits[b & 0x0F];
-}
-
-std::string hexByte(unsigned char b) {
-    std::string text;
-    appendHexByte(text, b);
-    return text;
-}
-
-std::string jsonString(const std::string& text) {
-    return "\"" + jsonEscape(text) + "\"";
-}
 
 // The typed value is fixed notation ("-12.500") unless it is not finite.
 bool isPlainNumber(const std::string& text) {
@@ -83,26 +63,6 @@ std::string msText(double ms) {
     return text;
 }
 
-void appendHexBytes(std::string& text, const unsigned char* bytes, unsigned count) {
-    for (unsigned i = 0; i < count; ++i) {
-        if (i != 0) {
-            text += ' ';
-        }
-        appendHexByte(text, bytes[i]);
-    }
-}
-
-std::string hexBytes(const unsigned char* bytes, unsigned count) {
-    std::string text;
-    text.reserve(count * 3);
-    appendHexBytes(text, bytes, count);
-    return text;
-}
-
-std::string hexBytes(const DataBlock<unsigned char>& block) {
-    return hexBytes(block.data(), block.size());
-}
-
 namespace {
 // Seconds since 1970 of a broken-down time taken as UTC (days from the civil
 // date, proleptic Gregorian calendar).
@@ -146,55 +106,7 @@ std::string isoTimestamp(std::chrono::system_clock::time_point time) {
 }
 
 std::string errorText(int code) {
-    const char* text = velk21SessionErrorText(code);
-    return text != nullptr ? text : "";
-}
-
-namespace {
-
-// Control characters as C and JSON write them; for JSON also the quote and
-// the backslash, and \u00XX where C writes \xXX.
-std::string escaped(const std::string& text, bool json) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += json ? "\\\"" : "\"";
-            break;
-        case '\\':
-            out += json ? "\\\\" : "\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char code[8];
-                std::snprintf(code, sizeof code, json ? "\\u%04x" : "\\x%02x", unsigned(c));
-                out += code;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
-
-} // namespace
-
-std::string printableText(const std::string& text) {
-    return escaped(text, false);
-}
-
-std::string jsonEscape(const std::string& text) {
-    return escaped(text, true);
+    return exchangeErrorText(exchangeErrorOf(code));
 }
 
 std::string csvField(const std::string& text) {
@@ -261,48 +173,53 @@ std::string dataFieldsJson(const Velk21DataBlockKernel& k) {
     return json;
 }
 
-std::string formatText(const ExchangeRecord& r) {
-    std::string text = "#" + std::to_string(r.sequence) + " " + r.timestamp + " " +
-                       printableText(r.port) + " " + msText(r.responseMs) +
-                       " ms: " + std::to_string(r.errorCode) + " " + errorText(r.errorCode) + "\n";
+namespace {
+
+std::string typedValue(const ExchangeResult& r, const ExchangeLabel& l) {
+    return l.rxType != 0 && r.answerDecoded() ? typedValueText(r.answer.data, l.rxType) : "";
+}
+
+} // namespace
+
+std::string formatText(const ExchangeResult& r, const ExchangeLabel& l) {
+    std::string text = "#" + std::to_string(l.sequence) + " " + isoTimestamp(r.started) + " " +
+                       printableText(l.port) + " " + msText(r.responseMs) +
+                       " ms: " + std::to_string(r.code()) + " " + errorText(r.code()) + "\n";
     text += "  Tx address: " + hexBytes(r.txAddressPacket) + "\n";
     text += "  Tx data: " + hexBytes(r.txDataPacket) + "\n";
     if (r.rxDataPacket.size() != 0) {
         text += "  Rx data: " + hexBytes(r.rxDataPacket) + "\n";
     }
-    if (r.answerDecoded) {
+    if (r.answerDecoded()) {
         text += "  Answer: " + dataFieldsText(r.answer) + "\n";
         text += "  Extended (" + std::to_string(r.extendedData.size()) + ")";
         text += r.extendedData.size() != 0 ? ": " + hexBytes(r.extendedData) + "\n" : "\n";
-        if (r.rxType != 0) {
-            text += "  Value " + parameterTypeName(r.rxType) + ": " + r.value + "\n";
+        if (l.rxType != 0) {
+            text += "  Value " + parameterTypeName(l.rxType) + ": " + typedValue(r, l) + "\n";
         }
     }
     return text;
 }
 
-std::string formatJson(const ExchangeRecord& r) {
-    std::string json = "{\"type\":\"exchange\",\"seq\":" + std::to_string(r.sequence) +
-                       ",\"time\":" + jsonString(r.timestamp) + ",\"port\":" + jsonString(r.port) +
-                       ",\"response_ms\":" + msText(r.responseMs) +
-                       ",\"error_code\":" + std::to_string(r.errorCode) +
-                       ",\"error_text\":" + jsonString(errorText(r.errorCode)) +
-                       ",\"tx_address\":" + jsonString(hexBytes(r.txAddressPacket)) +
-                       ",\"tx_data\":" + jsonString(hexBytes(r.txDataPacket)) +
-                       ",\"rx_data\":" + jsonString(hexBytes(r.rxDataPacket)) + ",\"answer\":";
-    if (r.answerDecoded) {
-        json += dataFieldsJson(r.answer);
-    } else {
-        json += "null";
-    }
+std::string formatJson(const ExchangeResult& r, const ExchangeLabel& l) {
+    std::string json =
+        "{\"type\":\"exchange\",\"seq\":" + std::to_string(l.sequence) +
+        ",\"time\":" + jsonString(isoTimestamp(r.started)) + ",\"port\":" + jsonString(l.port) +
+        ",\"response_ms\":" + msText(r.responseMs) + ",\"error_code\":" + std::to_string(r.code()) +
+        ",\"error_text\":" + jsonString(errorText(r.code())) +
+        ",\"tx_address\":" + jsonString(hexBytes(r.txAddressPacket)) +
+        ",\"tx_data\":" + jsonString(hexBytes(r.txDataPacket)) +
+        ",\"rx_data\":" + jsonString(hexBytes(r.rxDataPacket)) + ",\"answer\":";
+    json += r.answerDecoded() ? dataFieldsJson(r.answer) : "null";
     json += ",\"extended_count\":" + std::to_string(r.extendedData.size()) +
             ",\"extended\":" + jsonString(hexBytes(r.extendedData)) + ",\"value_type\":";
-    json += r.rxType != 0 ? jsonString(parameterTypeName(r.rxType)) : "null";
+    json += l.rxType != 0 ? jsonString(parameterTypeName(l.rxType)) : "null";
     json += ",\"value\":";
-    if (r.rxType == 0 || !r.answerDecoded) {
+    const std::string value = typedValue(r, l);
+    if (value.empty()) {
         json += "null";
     } else {
-        json += isPlainNumber(r.value) ? r.value : jsonString(r.value);
+        json += isPlainNumber(value) ? value : jsonString(value);
     }
     json += std::string(",\"port_reopened\":") + (r.portReopened ? "true" : "false") +
             ",\"port_lost\":" + (r.portLost ? "true" : "false");
@@ -316,21 +233,20 @@ std::string csvHeader() {
            "port_lost";
 }
 
-std::string formatCsv(const ExchangeRecord& r) {
-    std::string row = std::to_string(r.sequence) + "," + csvField(r.timestamp) + "," +
-                      csvField(r.port) + "," + msText(r.responseMs) + "," +
-                      std::to_string(r.errorCode) + "," + csvField(errorText(r.errorCode)) + "," +
+std::string formatCsv(const ExchangeResult& r, const ExchangeLabel& l) {
+    std::string row = std::to_string(l.sequence) + "," + csvField(isoTimestamp(r.started)) + "," +
+                      csvField(l.port) + "," + msText(r.responseMs) + "," +
+                      std::to_string(r.code()) + "," + csvField(errorText(r.code())) + "," +
                       hexBytes(r.txAddressPacket) + "," + hexBytes(r.txDataPacket) + "," +
                       hexBytes(r.rxDataPacket);
     Field fields[14];
     answerFields(r.answer, fields);
     for (const Field& f : fields) {
-        row += "," + (r.answerDecoded ? fieldText(f) : std::string());
+        row += "," + (r.answerDecoded() ? fieldText(f) : std::string());
     }
     row += "," + std::to_string(r.extendedData.size()) + "," + hexBytes(r.extendedData) + ",";
-    row += r.rxType != 0 ? parameterTypeName(r.rxType) : "";
-    row += ",";
-    row += r.rxType != 0 && r.answerDecoded ? csvField(r.value) : "";
+    row += l.rxType != 0 ? parameterTypeName(l.rxType) : "";
+    row += "," + csvField(typedValue(r, l));
     row += r.portReopened ? ",1" : ",0";
     row += r.portLost ? ",1" : ",0";
     return row;

@@ -1,18 +1,13 @@
 #ifndef VELK_VELKCTL_EXCHANGEOUTPUT_H
 #define VELK_VELKCTL_EXCHANGEOUTPUT_H
 
-#include "DataBlock.h"
-#include "ExchangeRecord.h"
+#include "ExchangeResult.h"
 #include "ExchangeStatistics.h"
+#include "HexBytes.h"
+#include "ToolText.h"
 
 #include <chrono>
 #include <string>
-
-// Bytes as the dialog shows them: upper-case hexadecimal without prefix and
-// without leading zeros, separated by one blank.
-std::string hexBytes(const unsigned char* bytes, unsigned count);
-std::string hexBytes(const DataBlock<unsigned char>& block);
-void appendHexBytes(std::string& text, const unsigned char* bytes, unsigned count);
 
 // Milliseconds with three decimals: "12.345".
 std::string msText(double ms);
@@ -20,14 +15,9 @@ std::string msText(double ms);
 // Local time with milliseconds and UTC offset, e.g. 2024-05-01T12:34:56.789+02:00.
 std::string isoTimestamp(std::chrono::system_clock::time_point time);
 
-// The text of a session error code, or "" for an unknown code.
+// The text of a session error code.
 std::string errorText(int code);
 
-// Text for a terminal line: control characters (a line break in a port name,
-// say) are written as C escapes (\n, \t, \x1b); UTF-8 passes through.
-std::string printableText(const std::string& text);
-// Contents of a JSON string (without the quotes); UTF-8 passes through.
-std::string jsonEscape(const std::string& text);
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text);
 
@@ -38,10 +28,17 @@ std::string dataFieldsJson(const Velk21DataBlockKernel& kernel);
 void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& kernel);
 void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& kernel);
 
-std::string formatText(const ExchangeRecord& record); // several lines
-std::string formatJson(const ExchangeRecord& record); // one line
-std::string csvHeader();                              // one line
-std::string formatCsv(const ExchangeRecord& record);  // one line
+// What a report of one exchange adds to its result.
+struct ExchangeLabel {
+    unsigned sequence = 0; // from 1
+    std::string port;
+    int rxType = 0; // type of the typed value of the answer's data bytes; 0: none
+};
+
+std::string formatText(const ExchangeResult& result, const ExchangeLabel& label); // lines
+std::string formatJson(const ExchangeResult& result, const ExchangeLabel& label); // one line
+std::string csvHeader();                                                          // one line
+std::string formatCsv(const ExchangeResult& result, const ExchangeLabel& label);  // one line
 
 std::string formatSummaryText(const ExchangeStatistics& statistics);
 std::string formatSummaryJson(const ExchangeStatistics& statistics, const std::string& port);

@@ -4,7 +4,6 @@
 #include "ExchangeOutput.h"
 #include "PortNames.h"
 #include "StopSignals.h"
-#include "SubcommandSupport.h"
 #include "SystemSerialDevice.h"
 #include "Velkctl.h"
 
@@ -14,39 +13,11 @@
 
 namespace {
 
-enum MonitorOptionId {
-    MonPort = 'p',
-    MonBaud = 'b',
-    MonQuiet = 'q',
-    MonHelp = 'h',
-    MonRaw = 256,
-    MonReplay,
-    MonIdle,
-    MonDuration,
-    MonJson,
-    MonCsv,
-};
-
-const option monitorOptions[] = {
-    {"port", required_argument, nullptr, MonPort},
-    {"baud", required_argument, nullptr, MonBaud},
-    {"raw", required_argument, nullptr, MonRaw},
-    {"replay", required_argument, nullptr, MonReplay},
-    {"idle", required_argument, nullptr, MonIdle},
-    {"duration", required_argument, nullptr, MonDuration},
-    {"json", no_argument, nullptr, MonJson},
-    {"csv", no_argument, nullptr, MonCsv},
-    {"quiet", no_argument, nullptr, MonQuiet},
-    {"help", no_argument, nullptr, MonHelp},
-    {nullptr, 0, nullptr, 0},
-};
-
-std::string hexText(const std::vector<unsigned char>& bytes) {
-    return hexBytes(bytes.data(), unsigned(bytes.size()));
-}
-
-std::string hexByte(unsigned char b) {
-    return hexBytes(&b, 1);
+// Microseconds on the monotonic clock.
+std::uint64_t monotonicUs() {
+    return std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count());
 }
 
 std::string fieldsText(const BusItem& item) {
@@ -56,8 +27,8 @@ std::string fieldsText(const BusItem& item) {
     switch (item.kind) {
     case BusItem::Kind::Address: {
         const Velk21Address& a = item.address.address;
-        return "address " + hexByte(a.address_1) + "," + hexByte(a.address_2) + "," +
-               hexByte(a.address_3) + "," + hexByte(a.address_4) + ", timeBit " +
+        const unsigned char levels[] = {a.address_1, a.address_2, a.address_3, a.address_4};
+        return "address " + hexBytes(levels, 4, ',') + ", timeBit " +
                std::to_string(item.address.timeBit);
     }
     case BusItem::Kind::Data:
@@ -106,18 +77,18 @@ class MonitorReport {
 public:
     MonitorReport(const MonitorOptions& options, std::ostream& out, bool live)
         : options(options), out(out), live(live) {
-        if (!options.quiet && options.mode == OutputMode::Csv) {
+        if (!options.output.quiet && options.output.mode == OutputMode::Csv) {
             out << busItemCsvHeader() << '\n';
         }
     }
 
     void item(const BusItem& item) {
         statistics.add(item);
-        if (options.quiet) {
+        if (options.output.quiet) {
             return;
         }
         // Lines gather in one buffer, written out in large pieces (at once when live).
-        switch (options.mode) {
+        switch (options.output.mode) {
         case OutputMode::Text:
             appendBusItemText(buffer, item);
             break;
@@ -136,10 +107,10 @@ public:
 
     void summary(std::ostream& err) {
         flush();
-        if (options.mode == OutputMode::Json) {
+        if (options.output.mode == OutputMode::Json) {
             out << statistics.json() << std::endl;
         } else {
-            (options.mode == OutputMode::Csv ? err : out) << statistics.text() << std::flush;
+            (options.output.mode == OutputMode::Csv ? err : out) << statistics.text() << std::flush;
         }
     }
 
@@ -161,118 +132,6 @@ private:
 };
 
 } // namespace
-
-const char* monitorUsage() {
-    return R"(Usage: velkctl monitor --port PORT [OPTION]...
-  or:  velkctl monitor --replay FILE [OPTION]...
-Decode what is on the line: every address, data and extended block with its
-CRC verdict, as request or answer, with its arrival time and the gap before
-it (microseconds). A header byte (bit 7 set) always starts a block, so a block
-cut short by the next one, or by silence, is shown as such; bytes that belong
-to no block are shown as noise. The port is opened for itself alone, RTS and
-DTR stay low and nothing is ever written to it.
-
-      --raw FILE           also save the bytes with their arrival times
-      --replay FILE        decode a capture saved with --raw instead of a port
-      --idle MS            silence that ends an unfinished block (default 150,
-                           the session's byte time-out)
-      --duration MS        stop after MS ms (default: until Ctrl-C or SIGTERM)
-  -p, --port PORT, -b, --baud RATE
-                           as for a single request
-      --json               one JSON object per block ("type": "block"), then a
-                           summary ("type": "monitor_summary")
-      --csv                a header line, then one row per block; the summary
-                           goes to standard error
-  -q, --quiet              only the summary
-Text shows one line per block: time, gap, direction, kind, verdict, the bytes
-in hexadecimal and the decoded fields. The summary counts blocks by verdict,
-requests, answers and noise.
-Exit status: 0 done, 64 usage error, 65 the capture is damaged, 74 the port
-or a file cannot be opened, or the port was lost.
-)";
-}
-
-ParseResult parseMonitorCommandLine(int argc, char* argv[], MonitorOptions& out,
-                                    std::string& error) {
-    MonitorOptions o;
-    bool json = false;
-    bool csv = false;
-    auto decimal = [&](int id, unsigned min, unsigned max, unsigned& target) {
-        unsigned n = 0;
-        if (!parseDecimalNumber(optarg, max, n) || n < min) {
-            error = "invalid " + longOptionName(monitorOptions, id) + " '" + optarg +
-                    "': expected a decimal number " + std::to_string(min) + ".." +
-                    std::to_string(max);
-            return false;
-        }
-        target = n;
-        return true;
-    };
-    optind = 0;
-    opterr = 0;
-    for (;;) {
-        const int id = getopt_long(argc, argv, ":p:b:qh", monitorOptions, nullptr);
-        if (id == -1) {
-            break;
-        }
-        bool ok = true;
-        switch (id) {
-        case MonHelp:
-            return ParseResult::Help;
-        case MonPort:
-            o.port = optarg;
-            break;
-        case MonBaud:
-            ok = decimal(id, 1, 4000000, o.baudRate);
-            break;
-        case MonRaw:
-            o.rawFile = optarg;
-            break;
-        case MonReplay:
-            o.replayFile = optarg;
-            break;
-        case MonIdle:
-            ok = decimal(id, 1, 3600000, o.idleMs);
-            break;
-        case MonDuration:
-            ok = decimal(id, 1, 86400000, o.durationMs);
-            break;
-        case MonJson:
-            json = true;
-            break;
-        case MonCsv:
-            csv = true;
-            break;
-        case MonQuiet:
-            o.quiet = true;
-            break;
-        default:
-            error = getoptFailure(id, monitorOptions, argv);
-            return ParseResult::UsageError;
-        }
-        if (!ok) {
-            return ParseResult::UsageError;
-        }
-    }
-    if (optind < argc) {
-        error = std::string("unexpected argument '") + argv[optind] + "'";
-        return ParseResult::UsageError;
-    }
-    if (o.port.empty() == o.replayFile.empty()) {
-        error =
-            o.port.empty() ? "give --port or --replay" : "--port and --replay exclude each other";
-        return ParseResult::UsageError;
-    }
-    if (!o.replayFile.empty() && (!o.rawFile.empty() || o.durationMs != 0)) {
-        error = "--replay takes no --raw or --duration";
-        return ParseResult::UsageError;
-    }
-    if (!outputModeOf(json, csv, o.mode, error)) {
-        return ParseResult::UsageError;
-    }
-    out = o;
-    return ParseResult::Run;
-}
 
 void appendBusItemText(std::string& text, const BusItem& item) {
     char head[96];
@@ -341,7 +200,7 @@ std::string formatBusItemCsv(const BusItem& item) {
     return std::to_string(item.timeUs) + "," + std::to_string(item.gapUs) + "," +
            (item.direction == BusItem::Direction::Unknown ? "" : busDirectionName(item.direction)) +
            "," + busKindName(item.kind) + "," + busVerdictName(item.verdict) + "," +
-           hexText(item.bytes) + "," + csvField(fieldsText(item));
+           hexBytes(item.bytes) + "," + csvField(fieldsText(item));
 }
 
 void MonitorStatistics::add(const BusItem& item) {
@@ -376,7 +235,8 @@ std::string MonitorStatistics::json() const {
            ",\"noise_bytes\":" + std::to_string(noiseBytes) + "}";
 }
 
-int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err) {
+int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err,
+                  StopSignals& stop) {
     CaptureReader reader;
     std::string error;
     if (!reader.open(o.replayFile, error)) {
@@ -388,7 +248,7 @@ int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err)
                        std::uint64_t(o.idleMs) * 1000);
     std::uint64_t timeUs = 0;
     std::vector<unsigned char> bytes;
-    while (reader.next(timeUs, bytes, error)) {
+    while (!stop.pending() && reader.next(timeUs, bytes, error)) {
         decoder.feed(bytes.data(), bytes.size(), timeUs);
     }
     decoder.finish();
@@ -397,7 +257,7 @@ int replayCapture(const MonitorOptions& o, std::ostream& out, std::ostream& err)
         err << "velkctl: " << o.replayFile << ": " << error << std::endl;
         return velkctlExitBadCapture;
     }
-    return 0;
+    return stop.signal() != 0 ? 128 + stop.signal() : 0;
 }
 
 int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
@@ -419,7 +279,7 @@ int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, St
             return velkctlExitPort;
         }
     }
-    if (!o.quiet) {
+    if (!o.output.quiet) {
         err << "velkctl: monitoring " << o.port << " (" << path << ")" << std::endl;
     }
 
@@ -462,5 +322,5 @@ int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, St
         err << "velkctl: cannot write " << o.rawFile << std::endl;
         status = velkctlExitPort;
     }
-    return status;
+    return stop.signal() != 0 ? 128 + stop.signal() : status;
 }

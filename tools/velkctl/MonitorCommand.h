@@ -9,25 +9,6 @@
 
 class StopSignals;
 
-// velkctl monitor: decode what is on the line, live or from a capture.
-struct MonitorOptions {
-    std::string port;
-    unsigned baudRate = 115200;
-    std::string rawFile;    // --raw: also save the bytes
-    std::string replayFile; // --replay: decode this capture instead of a port
-    unsigned idleMs = 150;
-    unsigned durationMs = 0; // 0: until stopped
-    OutputMode mode = OutputMode::Text;
-    bool quiet = false;
-};
-
-// Exit status for a capture that cannot be decoded.
-constexpr int velkctlExitBadCapture = 65;
-
-ParseResult parseMonitorCommandLine(int argc, char* argv[], MonitorOptions& out,
-                                    std::string& error);
-const char* monitorUsage();
-
 // One line per item (without the line break).
 std::string formatBusItemText(const BusItem& item);
 std::string formatBusItemJson(const BusItem& item);
@@ -55,11 +36,14 @@ private:
     unsigned long long noiseBytes = 0;
 };
 
-// Decodes a capture file (--replay) and reports on out. Returns the exit status.
-int replayCapture(const MonitorOptions& options, std::ostream& out, std::ostream& err);
+// Decodes a capture file (--replay) and reports on out. Returns the exit
+// status (128 + the signal when one stopped it).
+int replayCapture(const MonitorOptions& options, std::ostream& out, std::ostream& err,
+                  StopSignals& stop);
 
 // Watches the port until stopped or the duration has passed, never writing
-// to it and never raising RTS. Returns the exit status.
+// to it and never raising RTS. Returns the exit status (128 + the signal
+// when one stopped it).
 int runMonitor(const MonitorOptions& options, std::ostream& out, std::ostream& err,
                StopSignals& stop);
 

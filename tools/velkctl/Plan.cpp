@@ -323,7 +323,7 @@ bool hasVariable(const std::string& text) {
     return text.find("${") != std::string::npos;
 }
 
-void PlanReader::readRequest(const json& request, const std::string& path, const Plan& plan,
+void PlanReader::readRequest(const json& request, const std::string& path, const Plan&,
                              PlanStep& step) {
     if (!request.is_object()) {
         fail(path, "request must be an object");
@@ -355,27 +355,27 @@ void PlanReader::readRequest(const json& request, const std::string& path, const
     if (variables) {
         return; // checked when the step runs, with the values captured by then
     }
-    // The command line's own checks, so that a plan and a command line refuse alike.
-    std::vector<std::string> words{"velkctl", "--port", plan.port.empty() ? "-" : plan.port};
-    for (const PlanRequestOption& option : step.request) {
-        words.push_back("--" + option.name);
-        if (!option.value.empty() || !among(option.name, requestFlags)) {
-            words.push_back(option.value);
-        }
-    }
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(&w[0]);
-    }
-    argv.push_back(nullptr);
-    CommandLine parsed;
+    // The command line's own definitions, so that a plan and a command line
+    // refuse alike; a refused option is named on its own line. The options'
+    // names are the plan's field names without the dashes.
+    RequestOptions options;
     std::string error;
-    if (parseCommandLine(int(words.size()), argv.data(), parsed, error) != ParseResult::Run) {
-        // The options' names are the plan's field names without the dashes.
-        for (std::string::size_type p; (p = error.find("--")) != std::string::npos;) {
-            error.erase(p, 2);
+    auto refuse = [this](const std::string& at, std::string why) {
+        for (std::string::size_type p; (p = why.find("--")) != std::string::npos;) {
+            why.erase(p, 2);
         }
-        fail(path, "request: " + error);
+        fail(at, "request: " + why);
+    };
+    for (const PlanRequestOption& option : step.request) {
+        if (!applyRequestOption(options, option.name, option.value, error)) {
+            refuse(path + "/" + pointerToken(option.name), error);
+        }
+    }
+    if (!options.addressGiven) {
+        refuse(path, "missing --address");
+    }
+    if (!finishRequest(options, error)) {
+        refuse(path, error);
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include "ExchangeOutput.h"
 #include "StopSignals.h"
-#include "SubcommandSupport.h"
 #include "UserValue.h"
 #include "Velk21Session.h"
 #include "Velkctl.h"
@@ -16,31 +15,6 @@
 
 namespace {
 
-enum RunOptionId {
-    RunPort = 'p',
-    RunBaud = 'b',
-    RunQuiet = 'q',
-    RunHelp = 'h',
-    RunJunit = 256,
-    RunJson,
-    RunCsv,
-};
-
-const option runOptions[] = {
-    {"port", required_argument, nullptr, RunPort},   {"baud", required_argument, nullptr, RunBaud},
-    {"junit", required_argument, nullptr, RunJunit}, {"json", no_argument, nullptr, RunJson},
-    {"csv", no_argument, nullptr, RunCsv},           {"quiet", no_argument, nullptr, RunQuiet},
-    {"help", no_argument, nullptr, RunHelp},         {nullptr, 0, nullptr, 0},
-};
-
-std::string hexList(const unsigned char* bytes, unsigned count) {
-    std::string text = hexBytes(bytes, count);
-    for (char& c : text) {
-        c = c == ' ' ? ',' : c;
-    }
-    return text;
-}
-
 std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", seconds);
@@ -49,35 +23,6 @@ std::string secondsText(double seconds) {
 
 std::string jsonText(const std::string& text) {
     return "\"" + jsonEscape(text) + "\"";
-}
-
-// The step's request as the command line it stands for, variables filled in.
-bool stepCommandLine(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
-                     CommandLine& out, std::string& error) {
-    std::vector<std::string> words{"velkctl", "--port", "-"};
-    for (const PlanRequestOption& option : step.request) {
-        words.push_back("--" + option.name);
-        if (option.name == "time" || option.name == "wts" || option.name == "subl" ||
-            option.name == "ef") {
-            continue;
-        }
-        std::string value;
-        if (!substitutePlanVariables(option.value, variables, value, error)) {
-            return false;
-        }
-        words.push_back(value);
-    }
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(&w[0]);
-    }
-    argv.push_back(nullptr);
-    if (parseCommandLine(int(words.size()), argv.data(), out, error) != ParseResult::Run) {
-        return false;
-    }
-    out.byteTimeoutMs = step.timeoutMs >= 0 ? unsigned(step.timeoutMs) : plan.timeoutMs;
-    out.maxRestarts = plan.restarts;
-    return true;
 }
 
 bool sameBytes(const std::string& expected, const std::string& got) {
@@ -90,106 +35,30 @@ bool sameBytes(const std::string& expected, const std::string& got) {
 
 } // namespace
 
-const char* runUsage() {
-    return R"(Usage: velkctl run PLAN [OPTION]...
-Run a test plan: a JSON file (comments allowed) or a YAML file (.yaml, .yml)
-listing steps, each a request, checks on its answer, repeats, a delay and
-variables captured for later steps. The whole plan is checked before anything
-is sent. Prints one line per step (pass or fail, and why), then a summary.
-
-      --junit FILE         also write a JUnit XML report (one testcase per step)
-  -p, --port PORT          the port (overrides the plan's "port")
-  -b, --baud RATE          the baud rate (overrides the plan's "baud")
-      --json, --csv, -q, --quiet
-                           as for a single request; --json gives one object per
-                           step ("type": "step") and a summary ("type":
-                           "plan_summary"); --csv puts the summary on standard
-                           error
-A plan: {"port": "COM9", "timeout": 150, "restarts": 0, "steps": [STEP, ...]}
-A step: {"name": "...", "comment": "...",
-         "request": {the single request's options without the dashes:
-                     "address": "5,1", "code": "10", "wts": true, "value": "12.5",
-                     "type": "REAL32FIX", "ef": true, "ext": "41,42", ...},
-         "expect": {"error": 0, "code": "10", "errBit": false, "data": "1,2,3,4",
-                    "ext": "41,42", "ext_count": 2, "max_ms": 50,
-                    "value": {"type": "REAL32FIX", "equals": 12.5,
-                              "tolerance": 0.001}},
-         "capture": {"name": "data_0"}, "repeat": 1, "delay_ms": 0,
-         "timeout": 150}
-Hexadecimal fields are strings written as on the command line ("1F"); a
-captured variable is used as ${name} in any later string. Without "error" a
-step expects code 0. A field an answer may carry: code, index, ao, ntxt,
-status, data_0..data_3, wtsBit, csBit, subLBit, efBit, errBit, data, ext,
-ext_count; a capture may also take "value:TYPE".
-Exit status: 0 every step passed, 1 a step failed or the run was stopped,
-64 usage error or invalid plan (FILE:LINE: reason), 74 the port or the report
-cannot be opened.
-)";
-}
-
-ParseResult parseRunCommandLine(int argc, char* argv[], RunOptions& out, std::string& error) {
-    RunOptions o;
-    bool json = false;
-    bool csv = false;
-    optind = 0;
-    opterr = 0;
-    for (;;) {
-        const int id = getopt_long(argc, argv, ":p:b:qh", runOptions, nullptr);
-        if (id == -1) {
-            break;
-        }
-        switch (id) {
-        case RunHelp:
-            return ParseResult::Help;
-        case RunPort:
-            o.port = optarg;
-            break;
-        case RunBaud:
-            if (!parseDecimalNumber(optarg, 4000000, o.baudRate) || o.baudRate == 0) {
-                error = std::string("invalid --baud '") + optarg +
-                        "': expected a decimal number 1..4000000";
-                return ParseResult::UsageError;
-            }
-            break;
-        case RunJunit:
-            o.junitFile = optarg;
-            break;
-        case RunJson:
-            json = true;
-            break;
-        case RunCsv:
-            csv = true;
-            break;
-        case RunQuiet:
-            o.quiet = true;
-            break;
-        default:
-            error = getoptFailure(id, runOptions, argv);
-            return ParseResult::UsageError;
+bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
+                 ExchangeRequest& request, std::string& error) {
+    RequestOptions options;
+    for (const PlanRequestOption& option : step.request) {
+        std::string value;
+        if (!substitutePlanVariables(option.value, variables, value, error) ||
+            !applyRequestOption(options, option.name, value, error)) {
+            return false;
         }
     }
-    if (optind >= argc) {
-        error = "missing PLAN";
-        return ParseResult::UsageError;
+    if (!finishRequest(options, error)) {
+        return false;
     }
-    o.planFile = argv[optind];
-    if (optind + 1 < argc) {
-        error = std::string("unexpected argument '") + argv[optind + 1] + "'";
-        return ParseResult::UsageError;
-    }
-    if (!outputModeOf(json, csv, o.mode, error)) {
-        return ParseResult::UsageError;
-    }
-    out = o;
-    return ParseResult::Run;
+    request = exchangeRequest(
+        options, step.timeoutMs >= 0 ? unsigned(step.timeoutMs) : plan.timeoutMs, plan.restarts);
+    return true;
 }
 
 std::string StepFailure::text() const {
     return field + ": expected " + expected + ", got " + got;
 }
 
-std::string stepAnswerField(const StepAnswer& a, const std::string& field) {
-    const Velk21DataBlockKernel& k = a.data;
+std::string stepAnswerField(const ExchangeResult& a, const std::string& field) {
+    const Velk21DataBlockKernel& k = a.answer;
     const struct {
         const char* name;
         unsigned char value;
@@ -202,17 +71,17 @@ std::string stepAnswerField(const StepAnswer& a, const std::string& field) {
         if (field == b.name) {
             return field.size() > 3 && field.compare(field.size() - 3, 3, "Bit") == 0
                        ? std::string(b.value != 0 ? "1" : "0")
-                       : hexBytes(&b.value, 1);
+                       : hexByte(b.value);
         }
     }
     if (field == "data") {
-        return hexList(k.data, 4);
+        return hexBytes(k.data, 4, ',');
     }
     if (field == "ext") {
-        return hexList(a.extended.data(), a.extended.size());
+        return hexBytes(a.extendedData, ',');
     }
     if (field == "ext_count") {
-        return std::to_string(a.extended.size());
+        return std::to_string(a.extendedData.size());
     }
     if (field.compare(0, 6, "value:") == 0) {
         return typedValueText(k.data, parameterTypeCode(field.substr(6)));
@@ -220,15 +89,14 @@ std::string stepAnswerField(const StepAnswer& a, const std::string& field) {
     return "";
 }
 
-void checkStep(const PlanStep& step, const PlanVariables& variables, const StepAnswer& answer,
+void checkStep(const PlanStep& step, const PlanVariables& variables, const ExchangeResult& answer,
                std::vector<StepFailure>& failures) {
-    const std::string code =
-        std::to_string(answer.errorCode) + " (" + errorText(answer.errorCode) + ")";
+    const std::string code = std::to_string(answer.code()) + " (" + errorText(answer.code()) + ")";
     bool errorChecked = false;
     for (const PlanExpectation& e : step.expectations) {
         errorChecked = errorChecked || e.field == "error";
     }
-    if (!errorChecked && answer.errorCode != 0) {
+    if (!errorChecked && answer.code() != 0) {
         failures.push_back({"error", "0", code});
     }
     for (const PlanExpectation& e : step.expectations) {
@@ -239,7 +107,7 @@ void checkStep(const PlanStep& step, const PlanVariables& variables, const StepA
             continue;
         }
         if (e.field == "error") {
-            if (expected != std::to_string(answer.errorCode)) {
+            if (expected != std::to_string(answer.code())) {
                 failures.push_back({"error", expected, code});
             }
         } else if (e.field == "max_ms") {
@@ -247,10 +115,10 @@ void checkStep(const PlanStep& step, const PlanVariables& variables, const StepA
                 failures.push_back(
                     {"max_ms", "at most " + expected + " ms", msText(answer.responseMs) + " ms"});
             }
-        } else if (!answer.decoded) {
+        } else if (!answer.answerDecoded()) {
             failures.push_back({e.field, expected, "no answer, code " + code});
         } else if (e.field == "value") {
-            const std::string got = typedValueText(answer.data.data, e.type);
+            const std::string got = typedValueText(answer.answer.data, e.type);
             const double value = std::strtod(got.c_str(), nullptr);
             const double wanted = std::strtod(expected.c_str(), nullptr);
             if (!(std::fabs(value - wanted) <= e.tolerance)) {
@@ -379,6 +247,88 @@ std::string junitReport(const Plan& plan, const std::vector<StepResult>& results
     return xml + "  </testsuite>\n</testsuites>\n";
 }
 
+namespace {
+
+// The lines of a run as they come, and the report at the end.
+class PlanReport {
+public:
+    PlanReport(const RunOptions& o, std::ostream& out) : o(o), out(out) {
+        if (!o.output.quiet && o.output.mode == OutputMode::Csv) {
+            out << "step,name,result,exchanges,max_ms,failures" << std::endl;
+        }
+    }
+
+    void step(StepResult& r, std::chrono::steady_clock::time_point started) {
+        r.passed = r.run && r.failures.empty();
+        r.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        results.push_back(r);
+        if (o.output.quiet) {
+            return;
+        }
+        std::string reasons;
+        for (const StepFailure& f : r.failures) {
+            reasons += (reasons.empty() ? "" : "; ") + f.text();
+        }
+        switch (o.output.mode) {
+        case OutputMode::Text:
+            out << formatStepText(r) << std::endl;
+            break;
+        case OutputMode::Json:
+            out << formatStepJson(r) << std::endl;
+            break;
+        case OutputMode::Csv:
+            out << r.number << "," << csvField(r.name) << ","
+                << (!r.run ? "not run" : (r.passed ? "pass" : "fail")) << "," << r.repeats << ","
+                << msText(r.maxMs) << "," << csvField(reasons) << std::endl;
+            break;
+        }
+    }
+
+    // The summary; true when every step passed.
+    bool summary(const Plan& plan, double seconds, std::ostream& err) const {
+        unsigned passed = 0;
+        unsigned failed = 0;
+        for (const StepResult& r : results) {
+            passed += r.passed ? 1 : 0;
+            failed += r.run && !r.passed ? 1 : 0;
+        }
+        const auto notRun = unsigned(results.size()) - passed - failed;
+        if (o.output.mode == OutputMode::Json) {
+            out << "{\"type\":\"plan_summary\",\"plan\":" << jsonText(plan.file)
+                << ",\"steps\":" << results.size() << ",\"passed\":" << passed
+                << ",\"failed\":" << failed << ",\"not_run\":" << notRun
+                << ",\"seconds\":" << secondsText(seconds) << "}" << std::endl;
+        } else {
+            (o.output.mode == OutputMode::Csv ? err : out)
+                << "Plan: " << results.size() << " steps, " << passed << " passed, " << failed
+                << " failed, " << notRun << " not run in " << secondsText(seconds) << " s"
+                << std::endl;
+        }
+        return passed == results.size();
+    }
+
+    std::vector<StepResult> results;
+
+private:
+    const RunOptions& o;
+    std::ostream& out;
+};
+
+// Whether the report can be written, without touching one that is there.
+bool reportWritable(const std::string& path) {
+    std::ifstream existing(path);
+    std::ofstream file(path, existing ? std::ios::app : std::ios::out);
+    const bool writable = file.is_open();
+    file.close();
+    if (!existing && writable) {
+        std::remove(path.c_str()); // made only to try
+    }
+    return writable;
+}
+
+} // namespace
+
 int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Plan plan;
     std::string error;
@@ -392,65 +342,62 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
             << std::endl;
         return velkctlExitUsage;
     }
-    const unsigned baud =
-        o.baudRate != 0 ? o.baudRate : (plan.baudRate != 0 ? plan.baudRate : 115200);
-    std::ofstream junit;
-    if (!o.junitFile.empty()) {
-        junit.open(o.junitFile, std::ios::binary | std::ios::trunc);
-        if (!junit) {
-            err << "velkctl: cannot write " << o.junitFile << std::endl;
-            return velkctlExitPort;
-        }
-    }
-    Velk21Session session(port, baud);
-    if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(port, session.openFailureDetail()) << std::endl;
+    if (!o.junitFile.empty() && !reportWritable(o.junitFile)) {
+        err << "velkctl: cannot write " << o.junitFile << std::endl;
         return velkctlExitPort;
     }
-    if (!o.quiet && o.mode == OutputMode::Csv) {
-        out << "step,name,result,exchanges,max_ms,failures" << std::endl;
+    const unsigned baud =
+        o.baudRate != 0 ? o.baudRate : (plan.baudRate != 0 ? plan.baudRate : 115200);
+    Velk21Session session(port, baud);
+    if (!openSession(session, port, err)) {
+        return velkctlExitPort;
     }
+    ExchangeRunner runner(session);
+    const StopRun stopRun(stop, runner);
 
-    PortWatch portWatch(session, port, err);
+    PlanReport report(o, out);
     const std::string timestamp = isoTimestamp(std::chrono::system_clock::now());
     const auto planStart = std::chrono::steady_clock::now();
+    auto stepStart = planStart;
     PlanVariables variables;
-    std::vector<StepResult> results;
-    bool stopped = false;
-    for (const PlanStep& step : plan.steps) {
-        StepResult r;
-        r.number = unsigned(results.size() + 1);
-        r.name = step.name;
-        const auto stepStart = std::chrono::steady_clock::now();
-        for (unsigned i = 0; i < step.repeat && !stopped; ++i) {
-            if (step.delayMs != 0 ? stop.wait(step.delayMs) : stop.pending()) {
-                stopped = true;
-                break;
-            }
-            r.run = true;
-            CommandLine cl;
-            if (!stepCommandLine(plan, step, variables, cl, error)) {
+    StepResult r;
+    std::size_t index = 0; // of the step r stands for
+    auto endStep = [&] {
+        report.step(r, stepStart);
+        r = StepResult();
+        ++index;
+    };
+    runner.run(
+        [&](ExchangeRequest& request) {
+            for (; index < plan.steps.size(); endStep()) {
+                const PlanStep& step = plan.steps[index];
+                if (r.number == 0) {
+                    r.number = unsigned(index + 1);
+                    r.name = step.name;
+                    stepStart = std::chrono::steady_clock::now();
+                }
+                if (r.repeats == step.repeat || !r.failures.empty()) {
+                    continue;
+                }
+                if (step.delayMs != 0 && !runner.pause(step.delayMs)) {
+                    return false;
+                }
+                r.run = true;
+                if (stepRequest(plan, step, variables, request, error)) {
+                    return true;
+                }
                 r.failures.push_back({"request", "a valid request", error});
-                break;
             }
-            const VelkctlRequest request = buildRequest(cl);
-            StepAnswer answer;
-            answer.data = request.data;
-            answer.extended = request.extendedData;
-            const auto start = std::chrono::steady_clock::now();
-            session.exchange(request.address, answer.data, answer.extended, cl.maxRestarts,
-                             cl.byteTimeoutMs, &answer.errorCode);
-            const std::chrono::duration<double, std::milli> elapsed =
-                std::chrono::steady_clock::now() - start;
-            answer.responseMs = elapsed.count();
-            portWatch.afterExchange();
-            answer.decoded =
-                answer.errorCode == 0 || answer.errorCode == 7 || answer.errorCode == 8;
+            return false;
+        },
+        [&](const ExchangeResult& answer) {
+            reportPort(answer, session, port, err);
+            const PlanStep& step = plan.steps[index];
             ++r.repeats;
             r.maxMs = std::max(r.maxMs, answer.responseMs);
             checkStep(step, variables, answer, r.failures);
             if (!r.failures.empty()) {
-                break; // a repeat that fails ends the step
+                return true; // a repeat that fails ends the step
             }
             for (const auto& capture : step.captures) {
                 const std::string value = stepAnswerField(answer, capture.second);
@@ -462,63 +409,26 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
                     variables.emplace_back(capture.first, value);
                 }
             }
-        }
-        if (stopped && r.repeats == 0) {
-            r.run = false;
-        }
-        r.passed = r.run && r.failures.empty();
-        const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - stepStart;
-        r.seconds = taken.count();
-        results.push_back(r);
-        if (o.quiet) {
-            continue;
-        }
-        switch (o.mode) {
-        case OutputMode::Text:
-            out << formatStepText(r) << std::endl;
-            break;
-        case OutputMode::Json:
-            out << formatStepJson(r) << std::endl;
-            break;
-        case OutputMode::Csv: {
-            std::string reasons;
-            for (const StepFailure& f : r.failures) {
-                reasons += (reasons.empty() ? "" : "; ") + f.text();
-            }
-            out << r.number << "," << csvField(r.name) << ","
-                << (!r.run ? "not run" : (r.passed ? "pass" : "fail")) << "," << r.repeats << ","
-                << msText(r.maxMs) << "," << csvField(reasons) << std::endl;
-            break;
-        }
-        }
+            return true;
+        });
+    // Stopped: the step under way counts as run when an exchange of it was,
+    // the rest as not run.
+    for (; index < plan.steps.size(); endStep()) {
+        r.number = unsigned(index + 1);
+        r.name = plan.steps[index].name;
+        r.run = r.repeats != 0 || !r.failures.empty();
     }
 
     const std::chrono::duration<double> total = std::chrono::steady_clock::now() - planStart;
-    unsigned passed = 0;
-    unsigned failed = 0;
-    for (const StepResult& r : results) {
-        passed += r.passed ? 1 : 0;
-        failed += r.run && !r.passed ? 1 : 0;
-    }
-    const unsigned notRun = unsigned(results.size()) - passed - failed;
-    if (o.mode == OutputMode::Json) {
-        out << "{\"type\":\"plan_summary\",\"plan\":" << jsonText(plan.file)
-            << ",\"steps\":" << results.size() << ",\"passed\":" << passed
-            << ",\"failed\":" << failed << ",\"not_run\":" << notRun
-            << ",\"seconds\":" << secondsText(total.count()) << "}" << std::endl;
-    } else {
-        (o.mode == OutputMode::Csv ? err : out)
-            << "Plan: " << results.size() << " steps, " << passed << " passed, " << failed
-            << " failed, " << notRun << " not run in " << secondsText(total.count()) << " s"
-            << std::endl;
-    }
-    if (junit.is_open()) {
-        junit << junitReport(plan, results, total.count(), timestamp);
+    const bool passed = report.summary(plan, total.count(), err);
+    if (!o.junitFile.empty()) {
+        std::ofstream junit(o.junitFile, std::ios::binary | std::ios::trunc);
+        junit << junitReport(plan, report.results, total.count(), timestamp);
         junit.close();
         if (!junit) {
             err << "velkctl: cannot write " << o.junitFile << std::endl;
             return velkctlExitPort;
         }
     }
-    return failed == 0 && notRun == 0 && !stopped ? 0 : 1;
+    return stopRun.status(passed ? 0 : 1);
 }

@@ -2,9 +2,8 @@
 #define VELK_VELKCTL_RUNCOMMAND_H
 
 #include "CommandLine.h"
-#include "DataBlock.h"
+#include "ExchangeResult.h"
 #include "Plan.h"
-#include "Velk21DataBlockKernel.h"
 
 #include <ostream>
 #include <string>
@@ -13,29 +12,7 @@
 
 class StopSignals;
 
-// velkctl run PLAN: test plans for device CI.
-struct RunOptions {
-    std::string planFile;
-    std::string port; // overrides the plan's
-    unsigned baudRate = 0;
-    std::string junitFile;
-    OutputMode mode = OutputMode::Text;
-    bool quiet = false;
-};
-
-ParseResult parseRunCommandLine(int argc, char* argv[], RunOptions& out, std::string& error);
-const char* runUsage();
-
 using PlanVariables = std::vector<std::pair<std::string, std::string>>;
-
-// What one exchange of a step brought back.
-struct StepAnswer {
-    int errorCode = 0;
-    bool decoded = false; // codes 0, 7 and 8
-    Velk21DataBlockKernel data;
-    DataBlock<unsigned char> extended;
-    double responseMs = 0;
-};
 
 struct StepFailure {
     std::string field;
@@ -58,11 +35,16 @@ struct StepResult {
 // The answer field a capture or a check names, as text: bytes in hexadecimal
 // without leading zeros, flags 0 or 1, data and ext as comma-separated bytes,
 // "value:TYPE" as the typed value.
-std::string stepAnswerField(const StepAnswer& answer, const std::string& field);
+std::string stepAnswerField(const ExchangeResult& answer, const std::string& field);
 
 // Checks the step's expectations against one answer; failures are added.
-void checkStep(const PlanStep& step, const PlanVariables& variables, const StepAnswer& answer,
+void checkStep(const PlanStep& step, const PlanVariables& variables, const ExchangeResult& answer,
                std::vector<StepFailure>& failures);
+
+// The request of a step with the variables filled in, converted by the
+// command line's own definitions; false with the reason when it is invalid.
+bool stepRequest(const Plan& plan, const PlanStep& step, const PlanVariables& variables,
+                 ExchangeRequest& request, std::string& error);
 
 std::string formatStepText(const StepResult& result);
 std::string formatStepJson(const StepResult& result);
@@ -74,8 +56,9 @@ std::string junitReport(const Plan& plan, const std::vector<StepResult>& results
 std::string xmlEscape(const std::string& text);
 
 // Loads, checks and runs the plan. Returns the exit status: 0 every step
-// passed, 1 a step failed (or the run was stopped), 64 invalid plan, 74 the
-// port or the report cannot be opened.
+// passed, 1 a step failed, 64 invalid plan, 74 the port or the report cannot
+// be opened, 128 + the signal that stopped it. The report is written (an
+// older one replaced) only once the plan has run.
 int runPlan(const RunOptions& options, std::ostream& out, std::ostream& err, StopSignals& stop);
 
 #endif

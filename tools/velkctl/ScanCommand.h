@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "DataBlock.h"
+#include "ExchangeResult.h"
 #include "Velk21DataBlockKernel.h"
 
 #include <ostream>
@@ -10,40 +11,19 @@
 
 class StopSignals;
 
-// velkctl scan: which slaves answer.
-struct ScanOptions {
-    std::string port;
-    unsigned baudRate = 115200;
-    unsigned from = 1;
-    unsigned to = 0x7F;
-    int levelOne = -1; // --levels: walk address_2 under this address_1
-    unsigned byteTimeoutMs = 150;
-    unsigned retries = 0;
-    unsigned char code = 0;
-    unsigned char index = 0;
-    unsigned char ao = 0x1F;
-    OutputMode mode = OutputMode::Text;
-    bool quiet = false;
-};
-
-ParseResult parseScanCommandLine(int argc, char* argv[], ScanOptions& out, std::string& error);
-const char* scanUsage();
-
 // How one address ended.
 struct ScanEntry {
     enum class Result { Answered, Silent, Faulty };
     Result result = Result::Silent;
     unsigned char levels[2] = {0, 0};
     unsigned attempts = 0;
-    int errorCode = 5;
-    double responseMs = 0;
-    std::string reason; // Faulty: "bad CRC", "cut short", ...
-    DataBlock<unsigned char> rxDataPacket;
-    Velk21DataBlockKernel answer;
+    std::string reason;  // Faulty: "bad CRC", "cut short", "noise before the answer", ...
+    ExchangeResult last; // of the last attempt
 };
 
-// Why an exchange that got bytes back failed: the received data block's
-// verdict for code 6, the extended block's trouble for 7 and 8.
+// Why an exchange that got bytes back failed: for code 6 what came off the
+// line (noise before the answer, or the data block's verdict), the extended
+// block's trouble for 7 and 8.
 std::string scanFaultReason(int errorCode, const DataBlock<unsigned char>& rxDataPacket);
 
 std::string formatScanText(const ScanEntry& entry);
@@ -53,7 +33,8 @@ std::string formatScanCsv(const ScanEntry& entry);
 
 // Runs the scan and reports on out; progress goes to out only when
 // progress is true (a terminal). Returns the exit status: 0 when a slave
-// answered, 1 when none did, 74 when the port cannot be used.
+// answered, 1 when none did, 74 when the port cannot be used, 128 + the
+// signal that stopped it.
 int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, StopSignals& stop,
             bool progress);
 

@@ -1,7 +1,7 @@
 #ifndef VELK_VELKCTL_STOPSIGNALS_H
 #define VELK_VELKCTL_STOPSIGNALS_H
 
-#include <condition_variable>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,7 +13,7 @@
 // Windows: Ctrl-C and Ctrl-Break (as SIGINT) and closing the console window
 // (as SIGTERM), taken by a console control handler on a thread the system
 // creates. Either way the stop action (ending the running exchange) runs on
-// that thread, and wait() wakes.
+// that thread.
 class StopSignals {
 public:
     StopSignals();
@@ -21,12 +21,10 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // Waits up to ms milliseconds; true as soon as a stop has come (and from
-    // then on).
-    bool wait(unsigned ms);
-    bool pending() { return wait(0); }
+    // Whether a stop has come; cheap enough for a loop over every record.
+    bool pending() const { return taken != 0; }
     // The stop signal taken (SIGINT or SIGTERM), 0 while none.
-    int signal();
+    int signal() const { return taken; }
 
     // Runs action when a stop comes, at once if one has come already. Once
     // setStopAction(nullptr) returns, the last action has ended and none
@@ -39,25 +37,9 @@ private:
 
     struct Native;
     std::mutex mutex;
-    std::condition_variable stopped;
-    int taken = 0;
+    std::atomic<int> taken{0};
     std::function<void()> stopAction;
     std::unique_ptr<Native> native; // last: its watcher ends before the rest goes
-};
-
-// Sets a stop action for its own lifetime: declared after the object the
-// action uses, it is gone before that object.
-class StopAction {
-public:
-    StopAction(StopSignals& signals, std::function<void()> action) : signals(signals) {
-        signals.setStopAction(std::move(action));
-    }
-    ~StopAction() { signals.setStopAction(nullptr); }
-    StopAction(const StopAction&) = delete;
-    StopAction& operator=(const StopAction&) = delete;
-
-private:
-    StopSignals& signals;
 };
 
 #endif

@@ -109,15 +109,6 @@ std::string parameterTypeName(int type) {
     return (type >= 0 && type < typeNameTexts.count) ? typeNameTexts.names[type] : "";
 }
 
-int userValueDecimals(const std::string& text) {
-    const std::size_t point = text.find('.');
-    if (point == std::string::npos || text.find('.', point + 1) != std::string::npos) {
-        return 0;
-    }
-    const int decimals = static_cast<int>(text.size() - point - 1);
-    return decimals < 1 ? 1 : (decimals > 3 ? 3 : decimals);
-}
-
 namespace {
 
 double roundHalfAway(double v) {

@@ -1,16 +1,14 @@
 #ifndef VELK_VELKCTL_USERVALUE_H
 #define VELK_VELKCTL_USERVALUE_H
 
+#include "ParameterValue.h"
+
 #include <string>
 
 // Parameter type code of a name such as "REAL32FIX" (any case), from the
 // type-name list; -1 when the name is not on it.
 int parameterTypeCode(const std::string& name);
 std::string parameterTypeName(int type);
-
-// Decimals the dialog takes from a user value: the length of the text after
-// the only point, at least 1 and at most 3; 0 without exactly one point.
-int userValueDecimals(const std::string& text);
 
 // Splits a user value into the four data bytes the way the dialog does.
 // Unlike the dialog, which sends 0 for text that is not a number and keeps

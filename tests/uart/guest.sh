@@ -63,7 +63,8 @@ slave() {
     velk-sim --device "$device" --baud "$rate" --quiet "$@" >/tmp/slave.out 2>&1 &
     slave_pid=$!
     for _ in $(seq 100); do
-        grep -q READY /tmp/slave.out && return 0
+        # A moment to settle: the adapter was opened and reset just now.
+        grep -q READY /tmp/slave.out && sleep 0.2 && return 0
         kill -0 $slave_pid 2>/dev/null || break
         sleep 0.1
     done

@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-20}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 all=(fuzz_data_block fuzz_address_block fuzz_extended_block fuzz_parameter_value
-     fuzz_session_receive fuzz_ui_settings)
+     fuzz_session_receive fuzz_ui_settings fuzz_plan_json fuzz_plan_yaml fuzz_bus_decoder)
 
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${all[@]}"

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2
-  libbenchmark-dev nlohmann-json3-dev libyaml-cpp-dev libcli11-dev
+  libbenchmark-dev nlohmann-json3-dev libyaml-dev doctest-dev libcli11-dev
   bash-completion
 )
 # Extras by purpose: screenshots need Xvfb, fuzzing and sanitizers need clang,

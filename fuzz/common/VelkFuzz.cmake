@@ -10,7 +10,8 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   # coverage hooks, which every sanitizer build links; without a sanitizer the
   # libraries stay plain and the fuzzers are guided by their own code only.
   if(VELK_SANITIZE)
-    foreach(lib velk_framing velk_platform velk_platform_fake velk_session velk_utilities velk_ui)
+    foreach(lib velk_framing velk_platform velk_platform_fake velk_session velk_utilities velk_ui
+              velkctl_core)
       if(TARGET ${lib})
         target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
       endif()

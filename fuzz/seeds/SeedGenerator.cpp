@@ -4,6 +4,7 @@
 //
 // The layouts follow the comments at the top of each fuzzer's source.
 
+#include "AliasBomb.h"
 #include "CrcBit7Wrapper.h"
 #include "DataBlock.h"
 #include "Velk21AddressBlockPacketPackager.h"
@@ -212,6 +213,116 @@ bool parameterValueSeeds() {
     return ok;
 }
 
+bool writeText(const std::string& fuzzer, const std::string& name, const std::string& text) {
+    return write(fuzzer, name, Bytes(text.begin(), text.end()));
+}
+
+// Plans as they are written, and as a hostile user writes them: alias
+// bombs, deep nesting, keys given twice, NaN, bytes that are not UTF-8.
+bool planSeeds() {
+    const std::string json = "fuzz_plan_json";
+    const std::string yaml = "fuzz_plan_yaml";
+    bool ok = writeText(json, "example", R"(// a comment
+{"port": "COM9", "timeout": 150, "restarts": 1, "steps": [
+  {"name": "write", "request": {"address": "5,1", "code": "10", "index": "1", "wts": true,
+   "value": 12.50, "type": "REAL32FIX"},
+   "expect": {"error": 0, "code": "10", "csBit": true, "data": "7D,0,0,2", "max_ms": 50,
+              "value": {"type": "REAL32FIX", "equals": 12.5, "tolerance": 0.001}},
+   "capture": {"stored": "data", "v": "value:REAL32"}},
+  {"name": "copy", "repeat": 3, "delay_ms": 5, "timeout": 20,
+   "request": {"address": "5", "code": "10", "index": "2", "wts": true, "data": "${stored}",
+               "ef": true, "ext": "41,42"},
+   "expect": {"data": "${stored}", "ext_count": 2, "errBit": false}}]})");
+    ok = writeText(json, "deep",
+                   "{\"comment\": " + std::string(64, '[') + std::string(64, ']') +
+                       ", \"steps\": [{\"request\": {\"address\": \"5\"}}]}") &&
+         ok;
+    ok =
+        writeText(json, "twice", R"({"steps": [{"request": {"address": "5", "address": "6"}}]})") &&
+        ok;
+    ok = writeText(json, "overflow", R"({"timeout": 1e400, "steps": []})") && ok;
+    ok = writeText(json, "latin1", "{\"steps\": [{\"name\": \"caf\xE9\", \"request\": {}}]}") && ok;
+
+    ok = writeText(yaml, "example", R"(port: COM9
+steps:
+  - name: write
+    request: &write {address: "5", code: "10", wts: yes, value: 12.50, type: REAL32FIX}
+    expect:
+      errBit: off
+      value: {type: REAL32FIX, equals: 12.5, tolerance: 0.001}
+    capture: {stored: data}
+  - request: *write
+    expect: {data: "${stored}", max_ms: 50}
+    repeat: 2
+)") && ok;
+    ok = writeText(yaml, "alias-bomb", yamlAliasBomb()) && ok;
+    ok = writeText(yaml, "alias-loop", "comment: &a [1, *a]\nsteps: []\n") && ok;
+    ok = writeText(yaml, "deep-flow", "comment: " + std::string(64, '[') + "\n") && ok;
+    ok = writeText(
+             yaml, "deep-block",
+             "comment:\n" +
+                 [] {
+                     std::string text;
+                     for (int i = 0; i < 40; ++i) {
+                         text += std::string(std::size_t(2 * i + 2), ' ') + "- a:\n";
+                     }
+                     return text;
+                 }()) &&
+         ok;
+    ok = writeText(yaml, "twice",
+                   "port: COM1\nsteps: [{request: {address: \"5\"}}]\nport: COM2\n") &&
+         ok;
+    ok = writeText(yaml, "nan",
+                   "steps:\n  - request: {address: \"5\"}\n    expect: {max_ms: .nan}\n") &&
+         ok;
+    ok = writeText(yaml, "latin1", "steps:\n  - name: caf\xE9\n    request: {address: \"5\"}\n") &&
+         ok;
+    return ok;
+}
+
+// A request and its answer as the line carries them, in chunks.
+bool busSeeds() {
+    bool ok = true;
+    // Chunk: delay (word, x 10 us), options, count, bytes.
+    auto chunk = [](Bytes& to, std::uint16_t delay, std::uint8_t options, const Bytes& bytes) {
+        add(to,
+            {std::uint8_t(delay), std::uint8_t(delay >> 8), options, std::uint8_t(bytes.size())});
+        add(to, bytes);
+    };
+    const Bytes address = packed<Velk21AddressBlockPacketPackager>(
+        Velk21AddressBlockKernel(Velk21Address(5, 0, 0, 0), 0));
+    const Bytes request = dataBlock(dataKernel(0x10, 0x01, 0x05, 0x00, 0x01, {1, 2, 3, 4}));
+    const Bytes answer = dataBlock(dataKernel(0x10, 0x01, 0x05, 0x33, 0x02, {1, 2, 3, 4}));
+    const Bytes announcing = dataBlock(dataKernel(0x10, 0x02, 0x05, 0x33, 0x0A, {10, 0, 0, 0}));
+    const Bytes idle = {0xDC, 0x05}; // 150 ms
+
+    Bytes exchange = idle;
+    Bytes both = address;
+    add(both, request);
+    chunk(exchange, 0, 0, both);
+    chunk(exchange, 300, 1, answer);
+    ok = write("fuzz_bus_decoder", "exchange", exchange) && ok;
+
+    Bytes extended = idle;
+    chunk(extended, 0, 0, both);
+    Bytes long_answer = announcing;
+    add(long_answer, extendedBlock({0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86}));
+    add(long_answer, extendedBlock({0x87, 0x88, 0x89, 0, 0, 0, 0}));
+    chunk(extended, 200, 0, Bytes(long_answer.begin(), long_answer.begin() + 15));
+    chunk(extended, 10, 0, Bytes(long_answer.begin() + 15, long_answer.end()));
+    ok = write("fuzz_bus_decoder", "extended-answer", extended) && ok;
+
+    Bytes noisy = idle;
+    chunk(noisy, 0, 0, both);
+    Bytes garbage = {0x13, 0x37, 0xC8, 0x7F};
+    add(garbage, answer);
+    chunk(noisy, 100, 0, garbage);
+    chunk(noisy, 50000, 1, Bytes(answer.begin(), answer.begin() + 5)); // cut short by silence
+    chunk(noisy, 10, 0, Bytes(300, 0x55));
+    ok = write("fuzz_bus_decoder", "noise-and-cut-short", noisy) && ok;
+    return ok;
+}
+
 bool uiSettingsSeeds() {
     bool ok = true;
     const unsigned keyCount = 33;
@@ -262,6 +373,7 @@ int main(int argc, char** argv) {
     }
     outDir = argv[1];
     mkdir(outDir.c_str(), 0755);
-    const bool ok = packagerSeeds() && sessionSeeds() && parameterValueSeeds() && uiSettingsSeeds();
+    const bool ok = packagerSeeds() && sessionSeeds() && parameterValueSeeds() &&
+                    uiSettingsSeeds() && planSeeds() && busSeeds();
     return ok ? 0 : 1;
 }

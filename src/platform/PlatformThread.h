@@ -66,10 +66,26 @@ public:
     // The value returned by entry, or the code given to terminate().
     int exitCode() const;
 
-    // What the thread and its owner share; each platform file defines it.
-    struct State;
+    // What the system keeps of a thread; each platform file defines it.
+    struct Native;
+    // What the thread and its owner share, so that a thread that outlives
+    // its owner (detached by terminate) still finds it.
+    struct State {
+        Entry entry = nullptr;
+        void* argument = nullptr;
+        std::shared_ptr<void> keepAlive;
+        std::unique_ptr<Native> native;
+        State();
+        ~State();
+        // First thing on the new thread: its own share, handed over by create().
+        static std::shared_ptr<State> adopt(void* handOver);
+    };
 
 private:
+    // Each platform file defines it: starts the thread suspended, running
+    // its entry point with handOver, which it owns once this returns true.
+    static bool startSuspended(State& state, void* handOver);
+
     std::shared_ptr<State> state;
     bool created = false;
 };

@@ -3,7 +3,6 @@
 
 #include "ManualResetEvent.h"
 #include "NamedMutex.h"
-#include "PlainTest.h"
 #include "PlatformThread.h"
 #include "PortNames.h"
 #include "Sleep.h"
@@ -11,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <doctest/doctest.h>
 #include <mutex>
 #include <thread>
 
@@ -35,7 +35,7 @@ long long msSince(std::chrono::steady_clock::time_point start) {
 }
 } // namespace
 
-PLAIN_TEST(eventStaysSetUntilReset) {
+TEST_CASE("eventStaysSetUntilReset") {
     ManualResetEvent clear("clear", false);
     CHECK(!clear.isSet());
     CHECK(!clear.waitFor(0));
@@ -50,7 +50,7 @@ PLAIN_TEST(eventStaysSetUntilReset) {
     CHECK_EQ(set.name(), std::string("set"));
 }
 
-PLAIN_TEST(eventReleasesEveryWaiter) {
+TEST_CASE("eventReleasesEveryWaiter") {
     ManualResetEvent gate("gate", false);
     std::atomic<int> passed{0};
     std::thread a([&] {
@@ -74,7 +74,7 @@ PLAIN_TEST(eventReleasesEveryWaiter) {
 // event while the thread that set it may still be inside set(). Under the
 // address and thread sanitizers a set() that touches the event after
 // releasing the waiter shows up here.
-PLAIN_TEST(waiterMayDestroyEventItWasReleasedBy) {
+TEST_CASE("waiterMayDestroyEventItWasReleasedBy") {
     for (int i = 0; i < 2000; ++i) {
         auto* event = new ManualResetEvent("done", false);
         std::atomic<bool> waiting{false};
@@ -92,7 +92,7 @@ PLAIN_TEST(waiterMayDestroyEventItWasReleasedBy) {
     }
 }
 
-PLAIN_TEST(timedWaitsAndSleepsLastTheirTime) {
+TEST_CASE("timedWaitsAndSleepsLastTheirTime") {
     TimerResolutionGuard resolution;
     auto start = std::chrono::steady_clock::now();
     sleepMs(15);
@@ -104,7 +104,7 @@ PLAIN_TEST(timedWaitsAndSleepsLastTheirTime) {
     CHECK(msSince(start) >= 29);
 }
 
-PLAIN_TEST(mutexIsReentrantAndExclusive) {
+TEST_CASE("mutexIsReentrantAndExclusive") {
     NamedMutex mutex("COM3PortTxRxMutex");
     CHECK_EQ(mutex.name(), std::string("COM3PortTxRxMutex"));
     std::lock_guard<NamedMutex> outer(mutex);
@@ -120,7 +120,7 @@ PLAIN_TEST(mutexIsReentrantAndExclusive) {
     CHECK(!otherGotIt);
 }
 
-PLAIN_TEST(mutexIsFreeAfterTheLastUnlock) {
+TEST_CASE("mutexIsFreeAfterTheLastUnlock") {
     NamedMutex mutex("free");
     mutex.lock();
     mutex.lock();
@@ -136,7 +136,7 @@ PLAIN_TEST(mutexIsFreeAfterTheLastUnlock) {
     CHECK(otherGotIt);
 }
 
-PLAIN_TEST(threadRunsOnlyAfterResume) {
+TEST_CASE("threadRunsOnlyAfterResume") {
     for (int priority : {PlatformThread::normalPriority, PlatformThread::timeCriticalPriority}) {
         entered = 0;
         PlatformThread thread;
@@ -154,7 +154,7 @@ PLAIN_TEST(threadRunsOnlyAfterResume) {
     }
 }
 
-PLAIN_TEST(terminateEndsABlockedThread) {
+TEST_CASE("terminateEndsABlockedThread") {
     for (bool resumed : {true, false}) {
         entered = 0;
         ManualResetEvent never("never", false);
@@ -175,7 +175,7 @@ PLAIN_TEST(terminateEndsABlockedThread) {
     }
 }
 
-PLAIN_TEST(portNumbers) {
+TEST_CASE("portNumbers") {
     CHECK_EQ(portNumber("COM1"), 1u);
     CHECK_EQ(portNumber("com254"), 254u);
     CHECK_EQ(portNumber("COM255"), 0u);
@@ -186,5 +186,3 @@ PLAIN_TEST(portNumbers) {
     CHECK_EQ(comPortName(17), std::string("COM17"));
     CHECK_EQ(resolvePortName("not a port"), std::string());
 }
-
-PLAIN_TEST_MAIN()

@@ -2,28 +2,31 @@
 // every system, so it runs on Linux and under Wine.
 
 #include "FakeSystemLayer.h"
-#include "PlainTest.h"
 #include "PlatformUtilities.h"
 #include "WideText.h"
 
 #include <climits>
 #include <cstdint>
+#include <doctest/doctest.h>
 #include <string>
 #include <vector>
 
 using Outcome = ISystemLayer::ProcessOutcome;
 using Calls = std::vector<std::string>;
 
-namespace plaintest {
-inline std::string show(const Calls& calls) {
-    std::string text = "[";
-    for (const std::string& call : calls)
-        text += (text.size() > 1 ? ", " : "") + call;
-    return text + "]";
-}
-} // namespace plaintest
+namespace doctest {
+// A failed comparison of calls shows them.
+template <> struct StringMaker<Calls> {
+    static String convert(const Calls& calls) {
+        std::string text = "[";
+        for (const std::string& call : calls)
+            text += (text.size() > 1 ? ", " : "") + call;
+        return (text + "]").c_str();
+    }
+};
+} // namespace doctest
 
-PLAIN_TEST(setBits) {
+TEST_CASE("setBits") {
     struct Case {
         int width;
         std::uint32_t start;
@@ -58,7 +61,7 @@ PLAIN_TEST(setBits) {
     }
 }
 
-PLAIN_TEST(testBits) {
+TEST_CASE("testBits") {
     CHECK(testBit8(0x08, 3));
     CHECK(!testBit8(0x08, 2));
     CHECK(testBit8(0x80, 7));
@@ -70,7 +73,7 @@ PLAIN_TEST(testBits) {
     CHECK(!testBit32(0xFFFFFFFFu, 64));
 }
 
-PLAIN_TEST(powerWrapsIn32Bits) {
+TEST_CASE("powerWrapsIn32Bits") {
     struct Case {
         int base;
         unsigned exponent;
@@ -96,7 +99,7 @@ PLAIN_TEST(powerWrapsIn32Bits) {
         CHECK_EQ(power(c.base, c.exponent), c.expected);
 }
 
-PLAIN_TEST(nearlyEqualIsStrict) {
+TEST_CASE("nearlyEqualIsStrict") {
     CHECK(!isNearlyEqual(1.0, 1.5, 0.5)); // a difference equal to epsilon does not count
     CHECK(!isNearlyEqual(1.5, 1.0, 0.5));
     CHECK(isNearlyEqual(1.0, 1.4, 0.5));
@@ -105,14 +108,14 @@ PLAIN_TEST(nearlyEqualIsStrict) {
     CHECK(!isNearlyEqual(0.0, 100.0, 1.0));
 }
 
-PLAIN_TEST(rebootNeedsTheRight) {
+TEST_CASE("rebootNeedsTheRight") {
     FakeSystemLayer system;
     system.enableError = 1300; // not all privileges assigned
     CHECK_EQ(rebootSystem(system), 1300u);
     CHECK_EQ(system.calls, (Calls{"enable"})); // no flush, no restart
 }
 
-PLAIN_TEST(rebootFlushesThenRestarts) {
+TEST_CASE("rebootFlushesThenRestarts") {
     for (const unsigned restartError : {0u, 5u}) {
         FakeSystemLayer system;
         system.enableError = 0;
@@ -122,7 +125,7 @@ PLAIN_TEST(rebootFlushesThenRestarts) {
     }
 }
 
-PLAIN_TEST(ntfsByTheFirstFourCharacters) {
+TEST_CASE("ntfsByTheFirstFourCharacters") {
     FakeSystemLayer system;
     system.fileSystems = {{L"C:\\", "NTFS"},   {L"D:\\", "FAT32"}, {L"E:\\", "ntfs3"},
                           {L"F:\\", "NTF"},    {L"G:\\", "NTFSX"}, {L"H:\\", "exFAT"},
@@ -138,7 +141,7 @@ PLAIN_TEST(ntfsByTheFirstFourCharacters) {
     CHECK(system.calls.empty());
 }
 
-PLAIN_TEST(writeFilterCommitOutcome) {
+TEST_CASE("writeFilterCommitOutcome") {
     struct Case {
         Outcome::Status status;
         int exitCode;
@@ -160,7 +163,7 @@ PLAIN_TEST(writeFilterCommitOutcome) {
     }
 }
 
-PLAIN_TEST(writeFilterToolAbsent) {
+TEST_CASE("writeFilterToolAbsent") {
     FakeSystemLayer system;
     system.processOutcome.status = Outcome::Exited;
     system.processOutcome.exitCode = 0;
@@ -168,7 +171,7 @@ PLAIN_TEST(writeFilterToolAbsent) {
     CHECK(system.calls.empty());
 }
 
-PLAIN_TEST(writeCacheByPath) {
+TEST_CASE("writeCacheByPath") {
     struct Case {
         std::wstring path;
         bool enabled;
@@ -199,7 +202,7 @@ PLAIN_TEST(writeCacheByPath) {
     }
 }
 
-PLAIN_TEST(writeCacheRecordIsWrittenBackAsRead) {
+TEST_CASE("writeCacheRecordIsWrittenBackAsRead") {
     FakeSystemLayer system;
     ISystemLayer::DriveCache cache;
     cache.writeCacheEnabled = true;
@@ -210,7 +213,7 @@ PLAIN_TEST(writeCacheRecordIsWrittenBackAsRead) {
     CHECK(system.drives[L'C'].record == cache.record);
 }
 
-PLAIN_TEST(consoleServices) {
+TEST_CASE("consoleServices") {
     for (const bool available : {true, false}) {
         FakeSystemLayer system;
         system.console = available;
@@ -222,7 +225,7 @@ PLAIN_TEST(consoleServices) {
     }
 }
 
-PLAIN_TEST(wideTextToUtf8) {
+TEST_CASE("wideTextToUtf8") {
     CHECK_EQ(utf8FromWide(L"C:\\abc"), std::string("C:\\abc"));
     CHECK_EQ(utf8FromWide(L"\u0421\u0422"), std::string("\xD0\xA1\xD0\xA2"));
     CHECK_EQ(utf8FromWide(L"\u20AC"), std::string("\xE2\x82\xAC"));
@@ -230,5 +233,3 @@ PLAIN_TEST(wideTextToUtf8) {
     CHECK_EQ(utf8FromWide(std::wstring(1, wchar_t(0xD800))), std::string("\xEF\xBF\xBD"));
     CHECK_EQ(utf8FromWide(L""), std::string());
 }
-
-PLAIN_TEST_MAIN()

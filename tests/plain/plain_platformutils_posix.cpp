@@ -2,7 +2,6 @@
 // on a described machine (file-system operations overridden), and the real
 // process, file and terminal operations on temporary files and a pseudo-terminal.
 
-#include "PlainTest.h"
 #include "PlatformUtilities.h"
 #include "PosixSystemLayer.h"
 
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <doctest/doctest.h>
 #include <fcntl.h>
 #include <map>
 #include <pty.h>
@@ -120,7 +120,7 @@ std::wstring wide(const std::string& ascii) {
 
 } // namespace
 
-PLAIN_TEST(fileSystemOfAPath) {
+TEST_CASE("fileSystemOfAPath") {
     struct Case {
         const char* name;
         std::string extraMounts;
@@ -164,13 +164,13 @@ PLAIN_TEST(fileSystemOfAPath) {
             machine.files["/dev/sdc1"] = c.bootSector;
             machine.files["/dev/sdd1"] = c.bootSector;
         }
-        if (isNtfsVolume(L"volume", machine) != c.ntfs)
-            plaintest::fail(__FILE__, __LINE__, c.name);
+        INFO(c.name);
+        CHECK(isNtfsVolume(L"volume", machine) == c.ntfs);
         CHECK(machine.writes.empty());
     }
 }
 
-PLAIN_TEST(writeCacheOfTheRootDisk) {
+TEST_CASE("writeCacheOfTheRootDisk") {
     struct Case {
         const char* layout;
         std::string state;
@@ -214,15 +214,12 @@ PLAIN_TEST(writeCacheOfTheRootDisk) {
         const std::vector<std::string> expected =
             c.written.empty() ? std::vector<std::string>{}
                               : std::vector<std::string>{c.written + " <- write through"};
-        if (machine.writes != expected) {
-            plaintest::fail(__FILE__, __LINE__,
-                            std::string(c.layout) + ", " + c.state + ": " +
-                                (machine.writes.empty() ? "nothing" : machine.writes.front()));
-        }
+        INFO(c.layout << ", " << c.state);
+        CHECK(machine.writes == expected);
     }
 }
 
-PLAIN_TEST(writeFilterToolRunForReal) {
+TEST_CASE("writeFilterToolRunForReal") {
     struct Case {
         const char* body;
         Outcome::Status status;
@@ -246,16 +243,14 @@ PLAIN_TEST(writeFilterToolRunForReal) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
-        if (outcome.status != c.status || outcome.exitCode != c.exitCode) {
-            plaintest::fail(__FILE__, __LINE__,
-                            std::string(c.body) + ": status " + std::to_string(outcome.status) +
-                                ", exit " + std::to_string(outcome.exitCode));
-        }
+        INFO(c.body);
+        CHECK(outcome.status == c.status);
+        CHECK(outcome.exitCode == c.exitCode);
         CHECK(ms < 5000); // a time-out of 1 s ends it, whatever the tool does
     }
 }
 
-PLAIN_TEST(timedOutToolIsKilled) {
+TEST_CASE("timedOutToolIsKilled") {
     TempDir temp;
     const std::string script = temp.path + "/slow.sh";
     const std::string pidFile = temp.path + "/pid";
@@ -273,7 +268,7 @@ PLAIN_TEST(timedOutToolIsKilled) {
              int(Outcome::NotStarted));
 }
 
-PLAIN_TEST(fileOperations) {
+TEST_CASE("fileOperations") {
     // Only harmless operations on a temporary folder and procfs.
     TempDir temp;
     PosixSystemLayer system;
@@ -305,7 +300,7 @@ PLAIN_TEST(fileOperations) {
     CHECK(!name.empty());
 }
 
-PLAIN_TEST(clearConsoleOnlyOnATerminal) {
+TEST_CASE("clearConsoleOnlyOnATerminal") {
     int master = -1;
     int slave = -1;
     CHECK_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -327,5 +322,3 @@ PLAIN_TEST(clearConsoleOnlyOnATerminal) {
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
 }
-
-PLAIN_TEST_MAIN()

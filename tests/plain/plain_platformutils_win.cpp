@@ -5,15 +5,17 @@
 // terminal), and the shutdown right of this process's own token. Nothing
 // restarts the machine, commits a write filter or changes a disk's cache.
 
-#include "PlainTest.h"
 #include "PlatformUtilities.h"
 #include "WinSystemLayer.h"
 
+#define DOCTEST_CONFIG_IMPLEMENT
+#include <doctest/doctest.h>
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -97,7 +99,7 @@ int childMain(int argc, char** argv) {
 }
 } // namespace
 
-PLAIN_TEST(volumeQueries) {
+TEST_CASE("volumeQueries") {
     WinSystemLayer system;
     std::string name;
     CHECK(system.fileSystemName(L"C:\\", name));
@@ -112,14 +114,14 @@ PLAIN_TEST(volumeQueries) {
     CHECK(cache.record.empty());
 }
 
-PLAIN_TEST(filesExist) {
+TEST_CASE("filesExist") {
     WinSystemLayer system;
     CHECK(system.fileExists(thisProgram()));
     CHECK(!system.fileExists(thisProgram() + L".missing"));
     CHECK(!system.fileExists(L""));
 }
 
-PLAIN_TEST(runProcessOfAChild) {
+TEST_CASE("runProcessOfAChild") {
     WinSystemLayer system;
     const std::wstring self = thisProgram();
     Outcome outcome = system.runProcess(self, {L"--exit", L"0"}, 20000);
@@ -140,7 +142,7 @@ PLAIN_TEST(runProcessOfAChild) {
     CHECK_EQ(int(outcome.status), int(Outcome::NotStarted));
 }
 
-PLAIN_TEST(childOutlastingItsTimeIsEnded) {
+TEST_CASE("childOutlastingItsTimeIsEnded") {
     WinSystemLayer system;
     const auto start = std::chrono::steady_clock::now();
     const Outcome outcome = system.runProcess(thisProgram(), {L"--sleep"}, 500);
@@ -152,14 +154,14 @@ PLAIN_TEST(childOutlastingItsTimeIsEnded) {
     CHECK(ms < 8000); // the child sleeps 10 s unless it is ended
 }
 
-PLAIN_TEST(commandLineQuoting) {
+TEST_CASE("commandLineQuoting") {
     CHECK(commandLine(L"C:\\Windows\\System32\\EWFMGR.EXE", {L"c:", L"-commit"}) ==
           L"C:\\Windows\\System32\\EWFMGR.EXE c: -commit");
     CHECK(commandLine(L"C:\\Program Files\\t.exe", {L"", L"a\\b"}) ==
           L"\"C:\\Program Files\\t.exe\" \"\" a\\b");
 }
 
-PLAIN_TEST(consoleServicesNeedAConsole) {
+TEST_CASE("consoleServicesNeedAConsole") {
     // Standard output on a file, as when the program's output is redirected.
     wchar_t folder[MAX_PATH + 1] = {};
     wchar_t name[MAX_PATH + 1] = {};
@@ -178,10 +180,10 @@ PLAIN_TEST(consoleServicesNeedAConsole) {
     CloseHandle(file);
 }
 
-PLAIN_TEST(shutdownRightOfOwnToken) {
+TEST_CASE("shutdownRightOfOwnToken") {
     WinSystemLayer system;
     const unsigned error = system.enableRestart();
-    CHECK(error == 0 || error == ERROR_NOT_ALL_ASSIGNED);
+    CHECK((error == 0 || error == ERROR_NOT_ALL_ASSIGNED));
     if (error != 0)
         return;
     // Granted: the token now holds the privilege enabled.
@@ -200,7 +202,12 @@ PLAIN_TEST(shutdownRightOfOwnToken) {
 }
 
 int main(int argc, char** argv) {
-    if (argc >= 2)
-        return childMain(argc, argv);
-    return plaintest::runAll();
+    // Started by runProcessOfAChild: plays the child.
+    static const char* const childModes[] = {"--exit", "--expect", "--sleep", "--console",
+                                             "--fault"};
+    for (const char* mode : childModes) {
+        if (argc >= 2 && std::strcmp(argv[1], mode) == 0)
+            return childMain(argc, argv);
+    }
+    return doctest::Context(argc, argv).run();
 }

@@ -1,9 +1,9 @@
 // COM names on Windows: the device path of a name, and the scan of a
 // SERIALCOMM key (a key of the test's own under HKEY_CURRENT_USER).
 
-#include "PlainTest.h"
 #include "PortNames.h"
 
+#include <doctest/doctest.h>
 #include <windows.h>
 
 #include <string>
@@ -15,7 +15,7 @@ void setValue(HKEY key, const wchar_t* name, const wchar_t* data) {
 }
 } // namespace
 
-PLAIN_TEST(namesStandForComDevices) {
+TEST_CASE("namesStandForComDevices") {
     CHECK_EQ(resolvePortName("COM7"), std::string("\\\\.\\COM7"));
     CHECK_EQ(resolvePortName("com12"), std::string("\\\\.\\COM12"));
     CHECK_EQ(resolvePortName("\\\\.\\CNCA0"), std::string("\\\\.\\CNCA0"));
@@ -23,7 +23,7 @@ PLAIN_TEST(namesStandForComDevices) {
     CHECK_EQ(defaultPortsFolder(), std::string());
 }
 
-PLAIN_TEST(scanListsTheSerialCommKeyInOrder) {
+TEST_CASE("scanListsTheSerialCommKeyInOrder") {
     const std::wstring path = L"Software\\VelkTestPlain\\" + std::to_wstring(GetCurrentProcessId());
     HKEY key = nullptr;
     CHECK(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -49,5 +49,3 @@ PLAIN_TEST(scanListsTheSerialCommKeyInOrder) {
     CHECK(scanPorts(roots).empty()); // the key is gone
     CHECK(scanPorts(PortRoots::linksOnly("ignored")).empty());
 }
-
-PLAIN_TEST_MAIN()

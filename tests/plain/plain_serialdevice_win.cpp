@@ -1,9 +1,9 @@
 // Why a COM device does not open on Windows. Only names that stand for no
 // serial hardware are opened: a COM number no prefix maps, a file of the test.
 
-#include "PlainTest.h"
 #include "WinSerialDevice.h"
 
+#include <doctest/doctest.h>
 #include <windows.h>
 
 #include <string>
@@ -35,7 +35,7 @@ std::string reason(OpenFailure failure) {
 }
 } // namespace
 
-PLAIN_TEST(missingPortIsNoSuchDevice) {
+TEST_CASE("missingPortIsNoSuchDevice") {
     WinSerialDevice device;
     CHECK(!device.open("\\\\.\\COM231"));
     CHECK(!device.isOpen());
@@ -44,7 +44,7 @@ PLAIN_TEST(missingPortIsNoSuchDevice) {
     CHECK_EQ(reason(device.openFailure()), reason(OpenFailure::NoSuchDevice));
 }
 
-PLAIN_TEST(regularFileIsNotATerminal) {
+TEST_CASE("regularFileIsNotATerminal") {
     TempFile file;
     WinSerialDevice device;
     CHECK(!device.open(file.utf8()));
@@ -52,7 +52,7 @@ PLAIN_TEST(regularFileIsNotATerminal) {
     CHECK_EQ(reason(device.openFailure()), reason(OpenFailure::NotATerminal));
 }
 
-PLAIN_TEST(deviceHeldByAnotherIsBusy) {
+TEST_CASE("deviceHeldByAnotherIsBusy") {
     TempFile file;
     // Held without sharing, as another program holds a COM port it has open.
     HANDLE holder = CreateFileW(file.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -67,7 +67,7 @@ PLAIN_TEST(deviceHeldByAnotherIsBusy) {
     CHECK_EQ(reason(device.openFailure()), reason(OpenFailure::NotATerminal));
 }
 
-PLAIN_TEST(mappingOfSystemErrors) {
+TEST_CASE("mappingOfSystemErrors") {
     CHECK_EQ(reason(openFailureOfWinError(ERROR_FILE_NOT_FOUND)),
              reason(OpenFailure::NoSuchDevice));
     CHECK_EQ(reason(openFailureOfWinError(ERROR_PATH_NOT_FOUND)),
@@ -77,5 +77,3 @@ PLAIN_TEST(mappingOfSystemErrors) {
     CHECK_EQ(reason(openFailureOfWinError(ERROR_SHARING_VIOLATION)), reason(OpenFailure::Busy));
     CHECK_EQ(reason(openFailureOfWinError(ERROR_NOT_ENOUGH_MEMORY)), reason(OpenFailure::Other));
 }
-
-PLAIN_TEST_MAIN()

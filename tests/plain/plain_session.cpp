@@ -4,7 +4,6 @@
 
 #include "BlockBytes.h"
 #include "FakeSerialDevice.h"
-#include "PlainTest.h"
 #include "PortNames.h"
 #include "SerialPort.h"
 #include "SessionRig.h"
@@ -14,6 +13,7 @@
 #include "Velk21Session.h"
 
 #include <chrono>
+#include <doctest/doctest.h>
 #include <memory>
 #include <string>
 
@@ -30,7 +30,7 @@ Velk21DataBlockKernel request(unsigned char wts, unsigned char ef, unsigned char
 }
 } // namespace
 
-PLAIN_TEST(requestGoesOutWholeWithExtendedBlocks) {
+TEST_CASE("requestGoesOutWholeWithExtendedBlocks") {
     Rig rig;
     DataBlock<unsigned char> extended = blockOf({0, 1, 2, 3, 4, 5, 6, 7});
     Velk21DataBlockKernel data = request(1, 1, 1);
@@ -46,15 +46,15 @@ PLAIN_TEST(requestGoesOutWholeWithExtendedBlocks) {
         second.data[i] = static_cast<unsigned char>(i);
     }
     const Bytes tail = framed<Velk21ExtendedBlockPacketPackager>(second);
-    CHECK(written.size() == 38 && Bytes(written.end() - 10, written.end()) == tail);
+    CHECK((written.size() == 38 && Bytes(written.end() - 10, written.end()) == tail));
     // csBit never goes out.
     Velk21DataBlockKernel sent = request(1, 1, 0);
-    CHECK(written.size() == 38 && Bytes(written.begin() + 6, written.begin() + 18) ==
-                                      framed<Velk21DataBlockPacketPackager>(sent));
+    CHECK((written.size() == 38 && Bytes(written.begin() + 6, written.begin() + 18) ==
+                                       framed<Velk21DataBlockPacketPackager>(sent)));
     CHECK_EQ(data.csBit, 0);
 }
 
-PLAIN_TEST(efWithoutWtsSendsNoExtendedBlock) {
+TEST_CASE("efWithoutWtsSendsNoExtendedBlock") {
     Rig rig;
     DataBlock<unsigned char> extended = blockOf({9, 9, 9});
     Velk21DataBlockKernel data = request(0, 1, 0);
@@ -62,7 +62,7 @@ PLAIN_TEST(efWithoutWtsSendsNoExtendedBlock) {
     CHECK_EQ(rig.fake->written().size(), std::size_t(18));
 }
 
-PLAIN_TEST(answerWithExtendedData) {
+TEST_CASE("answerWithExtendedData") {
     Rig rig;
     Velk21DataBlockKernel answer(Velk21ParameterId(0x10, 0x02), 5, 0, 0x81, 1, 1, 0, 1, 0);
     answer.data[0] = 10; // two extended blocks, the last 4 bytes of the second dropped
@@ -89,7 +89,7 @@ PLAIN_TEST(answerWithExtendedData) {
     CHECK(!rig.fake->rts());
 }
 
-PLAIN_TEST(silentSlaveTimesOutAfterAboutOneByteTime) {
+TEST_CASE("silentSlaveTimesOutAfterAboutOneByteTime") {
     Rig rig;
     Velk21DataBlockKernel data = request(0, 0, 0);
     DataBlock<unsigned char> extended;
@@ -104,7 +104,7 @@ PLAIN_TEST(silentSlaveTimesOutAfterAboutOneByteTime) {
     CHECK(ms < 2000);
 }
 
-PLAIN_TEST(portThatFailedToOpen) {
+TEST_CASE("portThatFailedToOpen") {
     Rig rig(true);
     CHECK(!rig.session->isOpen());
     Velk21DataBlockKernel data = request(0, 0, 0);
@@ -114,7 +114,7 @@ PLAIN_TEST(portThatFailedToOpen) {
     CHECK_EQ(error, 4);
 }
 
-PLAIN_TEST(systemDeviceThatDoesNotExist) {
+TEST_CASE("systemDeviceThatDoesNotExist") {
     // COM254 has no device here: a link-only name on Linux, no such port under Wine.
     SerialPort port;
     CHECK(!port.open("COM254", 115200));
@@ -123,7 +123,7 @@ PLAIN_TEST(systemDeviceThatDoesNotExist) {
     CHECK(!port.startTransmit(&block, nullptr));
 }
 
-PLAIN_TEST(readTimeoutFollowsTheBaudRate) {
+TEST_CASE("readTimeoutFollowsTheBaudRate") {
     // The time-out is computed and kept even when the start is refused (here
     // by a zero byte count, then by a closed port): 150 + one character time.
     auto device = std::make_unique<FakeSerialDevice>();
@@ -140,5 +140,3 @@ PLAIN_TEST(readTimeoutFollowsTheBaudRate) {
     CHECK(!port.startReceive(&destination, 1, 150, nullptr));
     CHECK_EQ(port.timeouts().readTotalTimeoutConstant, 152u);
 }
-
-PLAIN_TEST_MAIN()

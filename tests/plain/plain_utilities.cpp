@@ -4,9 +4,9 @@
 #include "ParameterTypes.h"
 #include "ParameterValue.h"
 #include "ParameterValueCases.h"
-#include "PlainTest.h"
 
 #include <cstring>
+#include <doctest/doctest.h>
 #include <string>
 #include <vector>
 
@@ -31,34 +31,31 @@ std::string toHex(const unsigned char* bytes, std::size_t n) {
 }
 } // namespace
 
-PLAIN_TEST(encodesEveryCase) {
+TEST_CASE("encodesEveryCase") {
     for (const parametervaluecases::Encode& c : parametervaluecases::encode) {
         // Guard bytes around the field must survive.
         std::vector<unsigned char> buffer(c.len + 2, 0xAA);
         ParameterValue(c.value, c.decimals).toBytes(buffer.data() + 1, c.len, c.type);
-        CHECK(buffer.front() == 0xAA && buffer.back() == 0xAA);
-        const std::string got = toHex(buffer.data() + 1, c.len);
-        if (got != c.bytes) {
-            plaintest::fail(__FILE__, __LINE__, std::string(c.name) + ": got " + got);
-        }
+        CHECK(buffer.front() == 0xAA);
+        CHECK(buffer.back() == 0xAA);
+        INFO(c.name);
+        CHECK(toHex(buffer.data() + 1, c.len) == c.bytes);
     }
 }
 
-PLAIN_TEST(decodesEveryCase) {
+TEST_CASE("decodesEveryCase") {
     for (const parametervaluecases::Decode& c : parametervaluecases::decode) {
         const std::vector<unsigned char> bytes = fromHex(c.bytes);
         ParameterValue decoded(42.0, 7);
         decoded.fromBytes(bytes.data(), static_cast<unsigned>(bytes.size()), c.type,
                           c.requestedDecimals);
-        if (!(decoded.value == c.value) || decoded.decimals != c.decimals) {
-            plaintest::fail(__FILE__, __LINE__,
-                            std::string(c.name) + ": got " + plaintest::show(decoded.value) + "/" +
-                                plaintest::show(decoded.decimals));
-        }
+        INFO(c.name);
+        CHECK(decoded.value == c.value);
+        CHECK(decoded.decimals == c.decimals);
     }
 }
 
-PLAIN_TEST(typeCodesAreTheNamePositions) {
+TEST_CASE("typeCodesAreTheNamePositions") {
     CHECK_EQ(typeNameTexts.count, 6);
     CHECK_EQ(std::string(typeNameTexts.names[REAL32FIX]), std::string("REAL32FIX"));
     CHECK_EQ(std::string(typeNameTexts.names[NIL]), std::string("NIL"));
@@ -68,5 +65,3 @@ PLAIN_TEST(typeCodesAreTheNamePositions) {
     CHECK_EQ(kindNameTexts.count, 4);
     CHECK_EQ(storageNameTexts.count, 3);
 }
-
-PLAIN_TEST_MAIN()

@@ -1,12 +1,21 @@
 // Test plans of velkctl run without a line: reading and refusing plans,
 // checking answers against expectations, and the JUnit report.
 
+#include "AliasBomb.h"
 #include "Plan.h"
 #include "RunCommand.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+// Leaves a YAML case where velkctl reads JSON only (QSkip without QSKIP's
+// optional arguments, which clang's -Wpedantic flags).
+#define SKIP_IF_NO_YAML(yaml)                                                                      \
+    if ((yaml) && !planYamlSupported()) {                                                          \
+        QTest::qSkip("built without LibYAML", __FILE__, __LINE__);                                 \
+        return;                                                                                    \
+    }
 
 namespace {
 
@@ -51,6 +60,11 @@ private slots:
     void invalidPlans();
     void examplePlan();
     void yamlPlan();
+    void refusedText_data();
+    void refusedText();
+    void numbersKeepTheirDecimals_data();
+    void numbersKeepTheirDecimals();
+    void yamlAliases();
     void variables_data();
     void variables();
     void expectations_data();
@@ -152,6 +166,7 @@ void TestPlan::invalidPlans() {
     QVERIFY2(message.startsWith("plan.json:" + QString::number(line) + ": "), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QVERIFY(!message.contains('\n'));
+    QVERIFY2(!message.contains("json.exception"), qPrintable(message));
     QCOMPARE(plan.port, std::string("untouched"));
 }
 
@@ -175,11 +190,7 @@ void TestPlan::examplePlan() {
 }
 
 void TestPlan::yamlPlan() {
-    if (!planYamlSupported()) {
-        // QSKIP without its optional arguments, which clang's -Wpedantic flags.
-        QTest::qSkip("built without yaml-cpp", __FILE__, __LINE__);
-        return;
-    }
+    SKIP_IF_NO_YAML(true);
     const std::string text = "port: COM3\n"
                              "steps:\n"
                              "  - name: read\n"
@@ -205,6 +216,172 @@ void TestPlan::yamlPlan() {
     const std::string deep = "comment: " + std::string(40, '[') + std::string(40, ']') + "\n";
     QVERIFY(!parsePlan(deep, "p.yaml", true, plan, error));
     QVERIFY2(QString::fromStdString(error).contains("nested too deeply"), error.c_str());
+}
+
+void TestPlan::refusedText_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("yaml");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("reason");
+
+    // A refused request option is named on its own line, not the request's.
+    QTest::newRow("json: option on its own line")
+        << QByteArray("{\"steps\": [{\"request\": {\"address\": \"5\",\n\"index\": \"1\",\n"
+                      "\"code\": \"100\"}}]}")
+        << false << 3 << "request: invalid code '100'";
+    QTest::newRow("yaml: option on its own line")
+        << QByteArray("steps:\n  - request:\n      address: \"5\"\n      code: \"100\"\n") << true
+        << 4 << "request: invalid code '100'";
+    // What the plan says is shown on one line, its control characters escaped.
+    QTest::newRow("json: a line break in a field name")
+        << QByteArray(
+               "{\"steps\": [{\"request\": {\"address\": \"5\",\n\"co\\nde\\u0001\": \"1\"}}]}")
+        << false << 2 << "unknown field 'co\\nde\\x01' in request";
+    QTest::newRow("yaml: line breaks in a field name")
+        << QByteArray("steps: [{request: {address: \"5\", \"co\\nde\\x01\": 1}}]\n") << true << 1
+        << "unknown field 'co\\nde\\x01' in request";
+    QTest::newRow("json: number out of range")
+        << QByteArray("{\"steps\": [{\"request\": {\"address\": \"5\"}}],\n\"timeout\": 1e400}")
+        << false << 2 << "number overflow";
+    QTest::newRow("json: not UTF-8 in a comment")
+        << QByteArray("{\n// caf\xE9\n\"steps\": [{\"request\": {\"address\": \"5\"}}]}") << false
+        << 2 << "not UTF-8";
+    QTest::newRow("json: overlong UTF-8")
+        << QByteArray("{\"comment\": \"\xC0\xAF\"}") << false << 1 << "not UTF-8";
+    QTest::newRow("yaml: not UTF-8 in a step name")
+        << QByteArray("steps:\n  - name: \"caf\xE9\"\n    request: {address: \"5\"}\n") << true << 2
+        << "not UTF-8";
+    QTest::newRow("yaml: a surrogate in UTF-8")
+        << QByteArray("steps:\n  - name: \"\xED\xA0\x80\"\n    request: {address: \"5\"}\n") << true
+        << 2 << "not UTF-8";
+    QTest::newRow("yaml: field twice")
+        << QByteArray("steps:\n  - request:\n      address: \"5\"\n      address: \"6\"\n") << true
+        << 4 << "field 'address' given twice";
+    QTest::newRow("yaml: plan field twice")
+        << QByteArray("port: COM1\nsteps:\n  - request: {address: \"5\"}\nport: COM2\n") << true
+        << 4 << "field 'port' given twice";
+    QTest::newRow("yaml: NaN tolerance")
+        << QByteArray("steps:\n  - request: {address: \"5\"}\n    expect:\n      value: {type: "
+                      "REAL32, equals: 1,\n               tolerance: .nan}\n")
+        << true << 5 << "not a finite number";
+    QTest::newRow("yaml: infinite time limit")
+        << QByteArray("steps:\n  - request: {address: \"5\"}\n    expect: {max_ms: .inf}\n") << true
+        << 3 << "not a finite number";
+    QTest::newRow("yaml: number out of range")
+        << QByteArray("steps:\n  - request: {address: \"5\"}\n    expect: {max_ms: 1e999}\n")
+        << true << 3 << "out of range";
+    // Aliases past the bound are refused as soon as they come, in the fifth level.
+    QTest::newRow("yaml: alias bomb")
+        << QByteArray::fromStdString(yamlAliasBomb()) << true << 5 << "aliases";
+    QTest::newRow("yaml: alias inside its own anchor")
+        << QByteArray("comment: &a [1, *a]\nsteps:\n  - request: {address: \"5\"}\n") << true << 1
+        << "alias";
+    QTest::newRow("yaml: a field name that is not text")
+        << QByteArray("? [a, b]\n: 1\nsteps:\n  - request: {address: \"5\"}\n") << true << 1
+        << "field name";
+    // At the end of a text without a last line break, the error is on the last line.
+    QTest::newRow("yaml: syntax at the end") << QByteArray("port: COM1\nsteps: [1, 2") << true << 2
+                                             << "did not find expected ',' or ']'";
+    QTest::newRow("yaml: lines end in CR") << QByteArray("port: COM1\rsteps: [1, 2") << true << 2
+                                           << "did not find expected ',' or ']'";
+    QTest::newRow("yaml: syntax") << QByteArray("port: COM1\nsteps: [1, 2\n") << true << 3
+                                  << "did not find expected ',' or ']'";
+}
+
+void TestPlan::refusedText() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, yaml);
+    QFETCH(int, line);
+    QFETCH(QString, reason);
+    SKIP_IF_NO_YAML(yaml);
+    Plan plan;
+    std::string error;
+    const QString name = yaml ? "plan.yaml" : "plan.json";
+    QVERIFY(!parsePlan(text.toStdString(), name.toStdString(), yaml, plan, error));
+    const QString message = QString::fromStdString(error);
+    QVERIFY2(message.startsWith(name + ":" + QString::number(line) + ": "), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    QVERIFY2(!message.contains("json.exception") && !message.contains('\n'), qPrintable(message));
+}
+
+void TestPlan::numbersKeepTheirDecimals_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("yaml");
+    QTest::addColumn<QString>("value");  // the request's --value
+    QTest::addColumn<QString>("equals"); // the expected value, as written
+
+    QTest::newRow("json number") << "{\"steps\": [{\"request\": {\"address\": \"5\", \"value\": "
+                                    "12.50, \"type\": \"REAL32FIX\"}, \"expect\": {\"value\": "
+                                    "{\"type\": \"REAL32FIX\", \"equals\": 12.50}}}]}"
+                                 << false << "12.50"
+                                 << "12.50";
+    QTest::newRow("json string") << "{\"steps\": [{\"request\": {\"address\": \"5\", \"value\": "
+                                    "\"12.50\", \"type\": \"REAL32FIX\"}, \"expect\": {\"value\": "
+                                    "{\"type\": \"REAL32FIX\", \"equals\": 1.0e1}}}]}"
+                                 << false << "12.50"
+                                 << "1.0e1";
+    QTest::newRow("json whole number")
+        << "{\"steps\": [{\"request\": {\"address\": \"5\", \"value\": -7, \"type\": "
+           "\"INTEGER\"}, \"expect\": {\"value\": {\"type\": \"INTEGER\", \"equals\": -7}}}]}"
+        << false << "-7"
+        << "-7";
+    QTest::newRow("yaml number") << "steps:\n  - request: {address: \"5\", value: 12.50, type: "
+                                    "REAL32FIX}\n    expect: {value: {type: REAL32FIX, equals: "
+                                    "12.500}}\n"
+                                 << true << "12.50"
+                                 << "12.500";
+    QTest::newRow("yaml string") << "steps:\n  - request: {address: \"5\", value: \"12.50\", type: "
+                                    "REAL32FIX}\n    expect: {value: {type: REAL32FIX, equals: "
+                                    "0.10}}\n"
+                                 << true << "12.50"
+                                 << "0.10";
+}
+
+void TestPlan::numbersKeepTheirDecimals() {
+    QFETCH(QString, text);
+    QFETCH(bool, yaml);
+    QFETCH(QString, value);
+    QFETCH(QString, equals);
+    SKIP_IF_NO_YAML(yaml);
+    Plan plan;
+    std::string error;
+    QVERIFY2(parsePlan(text.toStdString(), "p", yaml, plan, error), error.c_str());
+    QCOMPARE(plan.steps.size(), std::size_t(1));
+    const PlanStep& step = plan.steps[0];
+    const auto option = std::find_if(step.request.begin(), step.request.end(),
+                                     [](const PlanRequestOption& o) { return o.name == "value"; });
+    QVERIFY(option != step.request.end());
+    QCOMPARE(QString::fromStdString(option->value), value);
+    QCOMPARE(step.expectations.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(step.expectations[0].expected), equals);
+}
+
+void TestPlan::yamlAliases() {
+    SKIP_IF_NO_YAML(true);
+    // An anchored request used again: each use reads as a copy, with the
+    // lines of the anchored text; the alias itself has its own line.
+    const std::string text = "steps:\n"
+                             "  - request: &read\n"
+                             "      address: \"5\"\n"
+                             "      code: \"10\"\n"
+                             "    expect: &ok {error: 0}\n"
+                             "  - request: *read\n"
+                             "    expect: *ok\n"
+                             "  - name: *ok\n"
+                             "    request: *read\n";
+    Plan plan;
+    std::string error;
+    QVERIFY(!parsePlan(text, "p.yaml", true, plan, error));
+    QVERIFY2(QString::fromStdString(error).startsWith("p.yaml:8: name must be a string"),
+             error.c_str());
+    QVERIFY2(parsePlan(text.substr(0, text.find("  - name")), "p.yaml", true, plan, error),
+             error.c_str());
+    QCOMPARE(plan.steps.size(), std::size_t(2));
+    QCOMPARE(plan.steps[1].request.size(), std::size_t(2));
+    QCOMPARE(plan.steps[1].request[1].name, std::string("code"));
+    QCOMPARE(plan.steps[1].request[1].value, std::string("10"));
+    QCOMPARE(plan.steps[1].request[1].line, 4);
+    QCOMPARE(plan.steps[1].expectations.size(), std::size_t(1));
 }
 
 void TestPlan::variables_data() {

@@ -1,285 +1,88 @@
 #include "Plan.h"
 
 #include "CommandLine.h"
+#include "PlanDocument.h"
+#include "RegularFile.h"
 #include "UserValue.h"
 
-#include <nlohmann/json.hpp>
-
-#ifdef VELK_HAVE_YAML
-#include <yaml-cpp/yaml.h>
-#endif
-
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <map>
+#include <memory>
 #include <set>
-#include <sstream>
-
-using json = nlohmann::json;
 
 namespace {
 
-const std::size_t maxPlanDepth = 32;
-
-// Where each value of the document was: JSON pointer -> line (from 1).
-using LineMap = std::map<std::string, int>;
-
-// Walks the text for the JSON lexer and notes the line of the last
-// character that is not white space, which is where the token just read is.
-struct LineCount {
-    int line = 1;
-    int tokenLine = 1;
-};
-
-class LineIterator {
-public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = const char&;
-
-    LineIterator(const char* p, LineCount* count) : p(p), count(count) {}
-    reference operator*() const { return *p; }
-    LineIterator& operator++() {
-        if (*p == '\n') {
-            ++count->line;
-        } else if (!std::isspace(static_cast<unsigned char>(*p))) {
-            count->tokenLine = count->line;
-        }
-        ++p;
-        return *this;
-    }
-    bool operator==(const LineIterator& other) const { return p == other.p; }
-    bool operator!=(const LineIterator& other) const { return p != other.p; }
-
-private:
-    const char* p;
-    LineCount* count;
-};
-
-std::string pointerToken(const std::string& key) {
-    std::string out;
-    for (char c : key) {
-        out += c == '~' ? "~0" : (c == '/' ? "~1" : std::string(1, c));
-    }
-    return out;
-}
-
-// Builds the document and the line of every value in it.
-class LineSax : public nlohmann::json_sax<json> {
-public:
-    LineSax(LineCount& count, LineMap& lines) : count(count), lines(lines) {}
-
-    json root;
-    std::string error;
-    int errorLine = 0;
-
-    bool null() override { return add(json(nullptr)); }
-    bool boolean(bool v) override { return add(json(v)); }
-    bool number_integer(number_integer_t v) override { return add(json(v)); }
-    bool number_unsigned(number_unsigned_t v) override { return add(json(v)); }
-    bool number_float(number_float_t v, const string_t&) override { return add(json(v)); }
-    bool string(string_t& v) override { return add(json(v)); }
-    bool binary(binary_t&) override { return add(json()); }
-    bool start_object(std::size_t) override { return open(json::object()); }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(json::array()); }
-    bool end_array() override { return close(); }
-    bool key(string_t& k) override {
-        pendingKey = k;
-        if (stack.back().value->contains(k)) {
-            error = "field '" + k + "' given twice";
-            errorLine = count.tokenLine;
-            return false;
-        }
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&,
-                     const nlohmann::detail::exception& e) override {
-        error = e.what();
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." -> the reason.
-        const std::string::size_type colon = error.find(": ");
-        if (colon != std::string::npos) {
-            error = error.substr(colon + 2);
-        }
-        errorLine = count.line;
-        return false;
-    }
-
-private:
-    struct Level {
-        json* value;
-        std::string path;
-    };
-
-    // Places a value in its container; returns where it went.
-    json* place(json&& v, std::string& path) {
-        if (stack.empty()) {
-            root = std::move(v);
-            path = "";
-            return &root;
-        }
-        Level& parent = stack.back();
-        if (parent.value->is_object()) {
-            path = parent.path + "/" + pointerToken(pendingKey);
-            json& slot = (*parent.value)[pendingKey];
-            slot = std::move(v);
-            return &slot;
-        }
-        path = parent.path + "/" + std::to_string(parent.value->size());
-        parent.value->push_back(std::move(v));
-        return &parent.value->back();
-    }
-    bool add(json&& v) {
-        std::string path;
-        place(std::move(v), path);
-        lines[path] = count.tokenLine;
-        return true;
-    }
-    bool open(json&& v) {
-        // Every value keeps its path in the line map, so depth costs its
-        // square; no plan needs more than a handful of levels.
-        if (stack.size() >= maxPlanDepth) {
-            error = "nested too deeply (more than " + std::to_string(maxPlanDepth) + " levels)";
-            errorLine = count.tokenLine;
-            return false;
-        }
-        std::string path;
-        json* slot = place(std::move(v), path);
-        lines[path] = count.tokenLine;
-        stack.push_back({slot, path});
-        return true;
-    }
-    bool close() {
-        stack.pop_back();
-        return true;
-    }
-
-    LineCount& count;
-    LineMap& lines;
-    std::vector<Level> stack;
-    std::string pendingKey;
-};
-
-#ifdef VELK_HAVE_YAML
-// A YAML document as the same tree, with the same line map. Plain scalars
-// become booleans or numbers where they read as such; quoted ones stay text.
-json fromYaml(const YAML::Node& node, const std::string& path, LineMap& lines, std::size_t depth,
-              std::string& error) {
-    lines[path] = node.Mark().line + 1;
-    if (depth > maxPlanDepth && error.empty()) {
-        error = std::to_string(node.Mark().line + 1) + ": nested too deeply (more than " +
-                std::to_string(maxPlanDepth) + " levels)";
-    }
-    if (!error.empty()) {
-        return json(nullptr);
-    }
-    switch (node.Type()) {
-    case YAML::NodeType::Map: {
-        json out = json::object();
-        for (const auto& item : node) {
-            const std::string key = item.first.as<std::string>();
-            out[key] =
-                fromYaml(item.second, path + "/" + pointerToken(key), lines, depth + 1, error);
-        }
-        return out;
-    }
-    case YAML::NodeType::Sequence: {
-        json out = json::array();
-        for (std::size_t i = 0; i < node.size(); ++i) {
-            out.push_back(
-                fromYaml(node[i], path + "/" + std::to_string(i), lines, depth + 1, error));
-        }
-        return out;
-    }
-    case YAML::NodeType::Scalar: {
-        const std::string text = node.Scalar();
-        if (node.Tag() != "!") {
-            bool b = false;
-            if (YAML::convert<bool>::decode(node, b)) {
-                return json(b);
-            }
-            long long i = 0;
-            if (YAML::convert<long long>::decode(node, i)) {
-                return json(i);
-            }
-            double d = 0;
-            if (YAML::convert<double>::decode(node, d)) {
-                return json(d);
-            }
-        }
-        return json(text);
-    }
-    default:
-        return json(nullptr);
-    }
-}
-#endif
+using Index = PlanDocument::Index;
+using Kind = PlanDocument::Kind;
+constexpr Index none = PlanDocument::none;
 
 // Checks a document against the plan's shape and turns it into a Plan.
 class PlanReader {
 public:
-    PlanReader(const std::string& name, const LineMap& lines) : name(name), lines(lines) {}
+    PlanReader(const std::string& name, const PlanDocument& doc, const PlanStop& stop)
+        : name(name), doc(doc), stop(stop) {}
 
-    bool read(const json& doc, Plan& plan, std::string& error);
+    bool read(Plan& plan, std::string& error);
 
 private:
     struct Failure {};
 
-    int lineOf(const std::string& path) const {
-        auto it = lines.find(path);
-        return it != lines.end() ? it->second : 0;
-    }
-    [[noreturn]] void fail(const std::string& path, const std::string& reason) {
-        errorText = name + ":" + std::to_string(lineOf(path)) + ": " + reason;
+    [[noreturn]] void fail(int line, const std::string& reason) {
+        errorText = name + ":" + std::to_string(line) + ": " + reason;
         throw Failure();
     }
-    void onlyFields(const json& object, const std::string& path, const std::string& what,
+    [[noreturn]] void fail(Index at, const std::string& reason) { fail(doc.line(at), reason); }
+    std::string keyOf(Index key) const { return std::string(doc.text(key)); }
+    void onlyFields(Index object, const std::string& what,
                     std::initializer_list<const char*> known) {
-        if (!object.is_object()) {
-            fail(path, what + " must be an object");
+        if (doc.kind(object) != Kind::Object) {
+            fail(object, what + " must be an object");
         }
-        for (auto it = object.begin(); it != object.end(); ++it) {
+        for (Index k = doc.first(object); k != none; k = doc.next(k)) {
             bool ok = false;
-            for (const char* k : known) {
-                ok = ok || it.key() == k;
+            for (const char* field : known) {
+                ok = ok || doc.text(k) == field;
             }
             if (!ok) {
-                fail(path + "/" + pointerToken(it.key()),
-                     "unknown field '" + it.key() + "' in " + what);
+                fail(k, "unknown field '" + keyOf(k) + "' in " + what);
             }
         }
     }
-    unsigned whole(const json& v, const std::string& path, const std::string& what, unsigned min,
-                   unsigned max) {
-        if (!v.is_number_integer() || v.get<long long>() < (long long)min ||
-            v.get<long long>() > (long long)max) {
-            fail(path, what + " must be a whole number from " + std::to_string(min) + " to " +
-                           std::to_string(max));
+    unsigned whole(Index v, const std::string& what, unsigned min, unsigned max) {
+        long long n = 0;
+        if (!doc.wholeNumber(v, n) || n < (long long)min || n > (long long)max) {
+            fail(v, what + " must be a whole number from " + std::to_string(min) + " to " +
+                        std::to_string(max));
         }
-        return unsigned(v.get<long long>());
+        return unsigned(n);
     }
-    std::string text(const json& v, const std::string& path, const std::string& what) {
-        if (!v.is_string()) {
-            fail(path, what + " must be a string (hexadecimal fields are written as on the "
-                              "command line, e.g. \"1F\")");
+    // A number of 0 or more, and its text as written.
+    std::string amount(Index v, const std::string& what, double& value) {
+        if (!doc.number(v, value) || value < 0) {
+            fail(v, what + " must be a number, 0 or more");
         }
-        return v.get<std::string>();
+        return std::string(doc.text(v));
     }
-    bool flag(const json& v, const std::string& path, const std::string& what) {
-        if (v.is_boolean()) {
-            return v.get<bool>();
+    std::string text(Index v, const std::string& what) {
+        if (doc.kind(v) != Kind::String) {
+            fail(v, what + " must be a string (hexadecimal fields are written as on the "
+                           "command line, e.g. \"1F\")");
         }
-        if (v.is_number_integer() && (v.get<long long>() == 0 || v.get<long long>() == 1)) {
-            return v.get<long long>() == 1;
+        return std::string(doc.text(v));
+    }
+    bool flag(Index v, const std::string& what) {
+        long long n = 0;
+        if (doc.kind(v) == Kind::Boolean) {
+            return doc.boolean(v);
         }
-        fail(path, what + " must be true or false (or 1 or 0)");
+        if (doc.wholeNumber(v, n) && (n == 0 || n == 1)) {
+            return n == 1;
+        }
+        fail(v, what + " must be true or false (or 1 or 0)");
     }
     // Names variables that no earlier step captured.
-    void knownVariables(const std::string& value, const std::string& path) {
+    void knownVariables(const std::string& value, Index at) {
         std::string ignored;
         std::string why;
         std::vector<std::pair<std::string, std::string>> known;
@@ -287,19 +90,29 @@ private:
             known.emplace_back(v, "");
         }
         if (!substitutePlanVariables(value, known, ignored, why)) {
-            fail(path, why);
+            fail(at, why);
+        }
+    }
+    void askStop() {
+        if (stop && ++asked % 256 == 0 && stop()) {
+            stopped = true;
+            throw Failure();
         }
     }
 
-    void readRequest(const json& request, const std::string& path, const Plan& plan,
-                     PlanStep& step);
-    void readExpect(const json& expect, const std::string& path, PlanStep& step);
-    void readCaptures(const json& capture, const std::string& path, PlanStep& step);
+    void readRequest(Index request, PlanStep& step);
+    void readExpect(Index expect, PlanStep& step);
+    void readCaptures(Index capture, PlanStep& step);
 
     std::string name;
-    const LineMap& lines;
+    const PlanDocument& doc;
+    const PlanStop& stop;
+    unsigned asked = 0;
     std::string errorText;
     std::set<std::string> captured;
+
+public:
+    bool stopped = false;
 };
 
 const char* const requestFlags[] = {"time", "wts", "subl", "ef"};
@@ -310,7 +123,7 @@ const char* const byteFields[] = {"code",   "index",  "ao",     "ntxt",  "status
                                   "data_0", "data_1", "data_2", "data_3"};
 const char* const flagFields[] = {"wtsBit", "csBit", "subLBit", "efBit", "errBit"};
 
-template <std::size_t N> bool among(const std::string& name, const char* const (&list)[N]) {
+template <std::size_t N> bool among(std::string_view name, const char* const (&list)[N]) {
     for (const char* item : list) {
         if (name == item) {
             return true;
@@ -323,33 +136,30 @@ bool hasVariable(const std::string& text) {
     return text.find("${") != std::string::npos;
 }
 
-void PlanReader::readRequest(const json& request, const std::string& path, const Plan&,
-                             PlanStep& step) {
-    if (!request.is_object()) {
-        fail(path, "request must be an object");
+void PlanReader::readRequest(Index request, PlanStep& step) {
+    if (doc.kind(request) != Kind::Object) {
+        fail(request, "request must be an object");
     }
     bool variables = false;
-    for (auto it = request.begin(); it != request.end(); ++it) {
-        const std::string key = it.key();
-        const std::string at = path + "/" + pointerToken(key);
+    for (Index k = doc.first(request); k != none; k = doc.next(k)) {
+        const std::string key = keyOf(k);
+        const Index v = doc.value(k);
         if (among(key, requestFlags)) {
-            if (flag(*it, at, "request " + key)) {
-                step.request.push_back({key, "", lineOf(at)});
+            if (flag(v, "request " + key)) {
+                step.request.push_back({key, "", doc.line(v)});
             }
         } else if (among(key, requestTexts)) {
-            std::string value;
-            if (key == "value" && it->is_number()) {
-                value = it->dump(); // a number, as written in the plan
-            } else {
-                value = text(*it, at, "request " + key);
-            }
+            // A number as written in the plan: its decimals are the value's.
+            const std::string value = key == "value" && doc.kind(v) == Kind::Number
+                                          ? std::string(doc.text(v))
+                                          : text(v, "request " + key);
             if (hasVariable(value)) {
-                knownVariables(value, at);
+                knownVariables(value, v);
                 variables = true;
             }
-            step.request.push_back({key, value, lineOf(at)});
+            step.request.push_back({key, value, doc.line(v)});
         } else {
-            fail(at, "unknown field '" + key + "' in request");
+            fail(k, "unknown field '" + key + "' in request");
         }
     }
     if (variables) {
@@ -360,51 +170,48 @@ void PlanReader::readRequest(const json& request, const std::string& path, const
     // names are the plan's field names without the dashes.
     RequestOptions options;
     std::string error;
-    auto refuse = [this](const std::string& at, std::string why) {
+    auto refuse = [this](int line, std::string why) {
         for (std::string::size_type p; (p = why.find("--")) != std::string::npos;) {
             why.erase(p, 2);
         }
-        fail(at, "request: " + why);
+        fail(line, "request: " + why);
     };
     for (const PlanRequestOption& option : step.request) {
         if (!applyRequestOption(options, option.name, option.value, error)) {
-            refuse(path + "/" + pointerToken(option.name), error);
+            refuse(option.line, error);
         }
     }
     if (!options.addressGiven) {
-        refuse(path, "missing --address");
+        refuse(step.requestLine, "missing --address");
     }
     if (!finishRequest(options, error)) {
-        refuse(path, error);
+        refuse(step.requestLine, error);
     }
 }
 
-void PlanReader::readExpect(const json& expect, const std::string& path, PlanStep& step) {
-    if (!expect.is_object()) {
-        fail(path, "expect must be an object");
+void PlanReader::readExpect(Index expect, PlanStep& step) {
+    if (doc.kind(expect) != Kind::Object) {
+        fail(expect, "expect must be an object");
     }
-    for (auto it = expect.begin(); it != expect.end(); ++it) {
-        const std::string key = it.key();
-        const std::string at = path + "/" + pointerToken(key);
+    for (Index k = doc.first(expect); k != none; k = doc.next(k)) {
+        const std::string key = keyOf(k);
+        const Index v = doc.value(k);
         PlanExpectation e;
         e.field = key;
-        e.line = lineOf(at);
+        e.line = doc.line(v);
         if (key == "error") {
-            e.expected = std::to_string(whole(*it, at, "expect error", 0, 8));
+            e.expected = std::to_string(whole(v, "expect error", 0, 8));
         } else if (key == "max_ms") {
-            if (!it->is_number() || it->get<double>() < 0) {
-                fail(at, "expect max_ms must be a number of milliseconds, 0 or more");
-            }
-            e.expected = it->dump();
-            e.tolerance = it->get<double>();
+            e.expected = amount(v, "expect max_ms must be a number of milliseconds, 0 or more; it",
+                                e.tolerance);
         } else if (key == "ext_count") {
-            e.expected = std::to_string(whole(*it, at, "expect ext_count", 0, 65535));
+            e.expected = std::to_string(whole(v, "expect ext_count", 0, 65535));
         } else if (among(key, flagFields)) {
-            e.expected = flag(*it, at, "expect " + key) ? "1" : "0";
+            e.expected = flag(v, "expect " + key) ? "1" : "0";
         } else if (among(key, byteFields) || key == "data" || key == "ext") {
-            e.expected = text(*it, at, "expect " + key);
+            e.expected = text(v, "expect " + key);
             if (hasVariable(e.expected)) {
-                knownVariables(e.expected, at);
+                knownVariables(e.expected, v);
             } else {
                 const unsigned max = key == "ao" || key == "ntxt" ? 0x7F : 0xFF;
                 std::vector<unsigned char> bytes;
@@ -416,130 +223,138 @@ void PlanReader::readExpect(const json& expect, const std::string& path, PlanSte
                 if (!ok) {
                     char range[16];
                     std::snprintf(range, sizeof range, "0..%X", max);
-                    fail(at, "expect " + key + " '" + e.expected + "': expected " +
-                                 (key == "data"  ? std::string("four hexadecimal bytes 0..FF")
-                                  : key == "ext" ? std::string("hexadecimal bytes 0..FF")
-                                                 : "a hexadecimal number " + std::string(range)));
+                    fail(v, "expect " + key + " '" + e.expected + "': expected " +
+                                (key == "data"  ? std::string("four hexadecimal bytes 0..FF")
+                                 : key == "ext" ? std::string("hexadecimal bytes 0..FF")
+                                                : "a hexadecimal number " + std::string(range)));
                 }
             }
         } else if (key == "value") {
-            onlyFields(*it, at, "expect value", {"type", "equals", "tolerance"});
-            if (!it->contains("type") || !it->contains("equals")) {
-                fail(at, "expect value needs type and equals");
+            onlyFields(v, "expect value", {"type", "equals", "tolerance"});
+            const Index type = doc.find(v, "type");
+            const Index equals = doc.find(v, "equals");
+            if (type == none || equals == none) {
+                fail(v, "expect value needs type and equals");
             }
-            const std::string typeName = text((*it)["type"], at + "/type", "expect value type");
+            const std::string typeName = text(type, "expect value type");
             e.type = parameterTypeCode(typeName);
             if (e.type <= 0) {
-                fail(at + "/type",
-                     "unknown type '" + typeName +
-                         "': expected BOOLEAN, INTEGER, UNSIGNED, REAL32FIX or REAL32");
+                fail(type, "unknown type '" + typeName +
+                               "': expected BOOLEAN, INTEGER, UNSIGNED, REAL32FIX or REAL32");
             }
-            const json& equals = (*it)["equals"];
-            if (!equals.is_number()) {
-                fail(at + "/equals", "expect value equals must be a number");
+            double ignored = 0;
+            if (!doc.number(equals, ignored)) {
+                fail(equals, "expect value equals must be a number");
             }
-            e.expected = equals.dump();
-            if (it->contains("tolerance")) {
-                const json& t = (*it)["tolerance"];
-                if (!t.is_number() || t.get<double>() < 0) {
-                    fail(at + "/tolerance", "expect value tolerance must be a number, 0 or more");
-                }
-                e.tolerance = t.get<double>();
+            e.expected = std::string(doc.text(equals)); // as written
+            const Index tolerance = doc.find(v, "tolerance");
+            if (tolerance != none) {
+                amount(tolerance, "expect value tolerance", e.tolerance);
             }
         } else {
-            fail(at, "unknown field '" + key + "' in expect");
+            fail(k, "unknown field '" + key + "' in expect");
         }
         step.expectations.push_back(e);
     }
 }
 
-void PlanReader::readCaptures(const json& capture, const std::string& path, PlanStep& step) {
-    if (!capture.is_object()) {
-        fail(path, "capture must be an object: variable name -> answer field");
+void PlanReader::readCaptures(Index capture, PlanStep& step) {
+    if (doc.kind(capture) != Kind::Object) {
+        fail(capture, "capture must be an object: variable name -> answer field");
     }
-    for (auto it = capture.begin(); it != capture.end(); ++it) {
-        const std::string at = path + "/" + pointerToken(it.key());
-        const std::string& variable = it.key();
+    for (Index k = doc.first(capture); k != none; k = doc.next(k)) {
+        const std::string variable = keyOf(k);
         bool nameOk = !variable.empty() && !std::isdigit(static_cast<unsigned char>(variable[0]));
         for (char c : variable) {
             nameOk = nameOk && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
         }
         if (!nameOk) {
-            fail(at, "variable name '" + variable + "': letters, digits and _ only");
+            fail(k, "variable name '" + variable + "': letters, digits and _ only");
         }
-        const std::string field = text(*it, at, "capture " + variable);
+        const Index v = doc.value(k);
+        const std::string field = text(v, "capture " + variable);
         const bool typed =
             field.compare(0, 6, "value:") == 0 && parameterTypeCode(field.substr(6)) > 0;
         if (!typed && !isPlanAnswerField(field)) {
-            fail(at, "capture " + variable + ": unknown answer field '" + field +
-                         "' (a field such as code or data_0, data, ext, ext_count or value:TYPE)");
+            fail(v, "capture " + variable + ": unknown answer field '" + field +
+                        "' (a field such as code or data_0, data, ext, ext_count or value:TYPE)");
         }
         step.captures.emplace_back(variable, field);
     }
 }
 
-bool PlanReader::read(const json& doc, Plan& plan, std::string& error) {
+bool PlanReader::read(Plan& plan, std::string& error) {
+    const Index root = doc.root();
     try {
-        onlyFields(doc, "", "the plan",
-                   {"comment", "port", "baud", "timeout", "restarts", "steps"});
+        if (root == none) {
+            fail(1, "the plan must be an object");
+        }
+        onlyFields(root, "the plan", {"comment", "port", "baud", "timeout", "restarts", "steps"});
         plan.file = name;
-        if (doc.contains("port")) {
-            plan.port = text(doc["port"], "/port", "port");
+        if (const Index v = doc.find(root, "port"); v != none) {
+            plan.port = text(v, "port");
         }
-        if (doc.contains("baud")) {
-            plan.baudRate = whole(doc["baud"], "/baud", "baud", 1, 4000000);
+        if (const Index v = doc.find(root, "baud"); v != none) {
+            plan.baudRate = whole(v, "baud", 1, 4000000);
         }
-        if (doc.contains("timeout")) {
-            plan.timeoutMs = whole(doc["timeout"], "/timeout", "timeout", 0, 3600000);
+        if (const Index v = doc.find(root, "timeout"); v != none) {
+            plan.timeoutMs = whole(v, "timeout", 0, 3600000);
         }
-        if (doc.contains("restarts")) {
-            plan.restarts = whole(doc["restarts"], "/restarts", "restarts", 0, 1000000);
+        if (const Index v = doc.find(root, "restarts"); v != none) {
+            plan.restarts = whole(v, "restarts", 0, 1000000);
         }
-        if (!doc.contains("steps") || !doc["steps"].is_array() || doc["steps"].empty()) {
-            fail(doc.contains("steps") ? "/steps" : "", "the plan needs steps: a list of steps");
+        const Index steps = doc.find(root, "steps");
+        if (steps == none || doc.kind(steps) != Kind::Array || doc.size(steps) == 0) {
+            fail(steps != none ? steps : root, "the plan needs steps: a list of steps");
         }
-        const json& steps = doc["steps"];
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            const std::string path = "/steps/" + std::to_string(i);
-            const json& s = steps[i];
-            onlyFields(s, path, "a step",
+        plan.steps.reserve(doc.size(steps));
+        for (Index s = doc.first(steps); s != none; s = doc.next(s)) {
+            askStop();
+            onlyFields(s, "a step",
                        {"name", "comment", "request", "expect", "capture", "repeat", "delay_ms",
                         "timeout"});
             PlanStep step;
-            step.line = lineOf(path);
-            step.name = s.contains("name") ? text(s["name"], path + "/name", "name")
-                                           : "step " + std::to_string(i + 1);
-            if (s.contains("repeat")) {
-                step.repeat = whole(s["repeat"], path + "/repeat", "repeat", 1, 1000000);
+            step.line = doc.line(s);
+            const Index stepName = doc.find(s, "name");
+            step.name = stepName != none ? text(stepName, "name")
+                                         : "step " + std::to_string(plan.steps.size() + 1);
+            if (const Index v = doc.find(s, "repeat"); v != none) {
+                step.repeat = whole(v, "repeat", 1, 1000000);
             }
-            if (s.contains("delay_ms")) {
-                step.delayMs = whole(s["delay_ms"], path + "/delay_ms", "delay_ms", 0, 3600000);
+            if (const Index v = doc.find(s, "delay_ms"); v != none) {
+                step.delayMs = whole(v, "delay_ms", 0, 3600000);
             }
-            if (s.contains("timeout")) {
-                step.timeoutMs = int(whole(s["timeout"], path + "/timeout", "timeout", 0, 3600000));
+            if (const Index v = doc.find(s, "timeout"); v != none) {
+                step.timeoutMs = int(whole(v, "timeout", 0, 3600000));
             }
-            if (!s.contains("request")) {
-                fail(path, "step '" + step.name + "' has no request");
+            const Index request = doc.find(s, "request");
+            if (request == none) {
+                fail(s, "step '" + step.name + "' has no request");
             }
-            step.requestLine = lineOf(path + "/request");
-            readRequest(s["request"], path + "/request", plan, step);
-            if (s.contains("expect")) {
-                readExpect(s["expect"], path + "/expect", step);
+            step.requestLine = doc.line(request);
+            readRequest(request, step);
+            if (const Index v = doc.find(s, "expect"); v != none) {
+                readExpect(v, step);
             }
-            if (s.contains("capture")) {
-                readCaptures(s["capture"], path + "/capture", step);
+            if (const Index v = doc.find(s, "capture"); v != none) {
+                readCaptures(v, step);
             }
             // Variables serve the steps after the one that captures them.
             for (const auto& c : step.captures) {
                 captured.insert(c.first);
             }
-            plan.steps.push_back(step);
+            plan.steps.push_back(std::move(step));
         }
     } catch (const Failure&) {
-        error = errorText;
+        error = stopped ? name + ": stopped while loading" : errorText;
         return false;
     }
     return true;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 } // namespace
@@ -589,60 +404,88 @@ bool substitutePlanVariables(const std::string& text,
     return true;
 }
 
-bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
-               std::string& error) {
-    LineMap lines;
-    json doc;
-    if (yaml) {
-#ifdef VELK_HAVE_YAML
-        try {
-            std::string deep;
-            doc = fromYaml(YAML::Load(text), "", lines, 0, deep);
-            if (!deep.empty()) {
-                error = name + ":" + deep;
-                return false;
-            }
-        } catch (const YAML::Exception& e) {
-            error = name + ":" + std::to_string(e.mark.line + 1) + ": " + e.msg;
-            return false;
-        }
-#else
-        error = name + ": this velkctl reads JSON plans only (built without yaml-cpp)";
+namespace {
+
+// Parses and checks text, which goes once the document holds what it says.
+bool readPlan(std::string&& text, const std::string& name, bool yaml, Plan& plan,
+              std::string& error, const PlanStop& stop) {
+    PlanDocument doc;
+    PlanDocument::Failure failure;
+    const bool parsed = doc.parse(text, yaml, stop, failure);
+    std::string().swap(text);
+    if (!parsed) {
+        error = failure.stopped ? name + ": stopped while loading"
+                : failure.line > 0
+                    ? name + ":" + std::to_string(failure.line) + ": " + failure.reason
+                    : name + ": " + failure.reason;
         return false;
-#endif
-    } else {
-        LineCount count;
-        LineSax sax(count, lines);
-        const char* begin = text.c_str();
-        const bool ok =
-            json::sax_parse(LineIterator(begin, &count), LineIterator(begin + text.size(), &count),
-                            &sax, nlohmann::detail::input_format_t::json, true, true);
-        if (!ok) {
-            error = name + ":" + std::to_string(sax.errorLine) + ": " + sax.error;
-            return false;
-        }
-        doc = std::move(sax.root);
     }
     Plan result;
-    PlanReader reader(name, lines);
-    if (!reader.read(doc, result, error)) {
+    PlanReader reader(name, doc, stop);
+    if (!reader.read(result, error)) {
         return false;
     }
-    plan = result;
+    plan = std::move(result);
     return true;
 }
 
-bool loadPlan(const std::string& path, Plan& plan, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
+bool readPlanFile(const std::string& path, Plan& plan, std::string& error, const PlanStop& stop) {
+    std::uint64_t size = 0;
+    std::string reason;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(openRegularFile(path, size, reason),
+                                                               &std::fclose);
     if (!file) {
+        error = path + ": " + (reason.empty() ? "cannot read the plan" : reason);
+        return false;
+    }
+    if (size > maxPlanBytes) {
+        error = path + ": larger than 16 MiB, more than a plan may be";
+        return false;
+    }
+    std::string text(std::size_t(size), '\0');
+    const std::size_t got = std::fread(&text[0], 1, text.size(), file.get());
+    if (std::ferror(file.get())) {
         error = path + ": cannot read the plan";
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    auto endsWith = [&](const char* suffix) {
-        const std::string s = suffix;
-        return path.size() >= s.size() && path.compare(path.size() - s.size(), s.size(), s) == 0;
-    };
-    return parsePlan(text.str(), path, endsWith(".yaml") || endsWith(".yml"), plan, error);
+    if (got != text.size() || std::fgetc(file.get()) != EOF) {
+        error = path + ": the plan changed while it was read";
+        return false;
+    }
+    return readPlan(std::move(text), path, endsWith(path, ".yaml") || endsWith(path, ".yml"), plan,
+                    error, stop);
+}
+
+// The message on one line: control characters that a plan's texts may hold
+// (a field name with a line break in it) are shown escaped.
+bool oneLine(bool ok, std::string& error) {
+    if (ok) {
+        return true;
+    }
+    std::string out;
+    for (char c : error) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : (c == '\r' ? "\\r" : "\\t");
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        }
+    }
+    error = out;
+    return false;
+}
+
+} // namespace
+
+bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
+               std::string& error, const PlanStop& stop) {
+    return oneLine(readPlan(std::string(text), name, yaml, plan, error, stop), error);
+}
+
+bool loadPlan(const std::string& path, Plan& plan, std::string& error, const PlanStop& stop) {
+    return oneLine(readPlanFile(path, plan, error, stop), error);
 }

@@ -1,6 +1,8 @@
 #ifndef VELK_VELKCTL_PLAN_H
 #define VELK_VELKCTL_PLAN_H
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,13 +49,22 @@ struct Plan {
     std::vector<PlanStep> steps;
 };
 
+// Asked now and then while a plan loads: true gives up the load.
+using PlanStop = std::function<bool()>;
+
+// A plan file larger than this is refused before it is read.
+constexpr std::size_t maxPlanBytes = 16 * 1024 * 1024;
+
 // Reads and checks a plan file: JSON, or YAML when the name ends in .yaml or
 // .yml (where velkctl was built with YAML support). On failure, error reads
-// "FILE:LINE: reason" (no line when the file cannot be read).
-bool loadPlan(const std::string& path, Plan& plan, std::string& error);
+// "FILE:LINE: reason" (no line when the file cannot be read), or
+// "FILE: stopped while loading" when stop said so; one line, the control
+// characters of quoted plan text escaped.
+bool loadPlan(const std::string& path, Plan& plan, std::string& error,
+              const PlanStop& stop = nullptr);
 // The same for plan text already in memory; name stands for the file.
 bool parsePlan(const std::string& text, const std::string& name, bool yaml, Plan& plan,
-               std::string& error);
+               std::string& error, const PlanStop& stop = nullptr);
 
 // Whether velkctl reads YAML plans.
 bool planYamlSupported();

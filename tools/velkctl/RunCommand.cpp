@@ -332,9 +332,10 @@ bool reportWritable(const std::string& path) {
 int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSignals& stop) {
     Plan plan;
     std::string error;
-    if (!loadPlan(o.planFile, plan, error)) {
+    if (!loadPlan(o.planFile, plan, error, [&stop] { return stop.pending(); })) {
         err << "velkctl: " << error << std::endl;
-        return velkctlExitUsage;
+        // As a shell reports a program ended by the signal.
+        return stop.signal() != 0 ? 128 + stop.signal() : velkctlExitUsage;
     }
     const std::string port = o.port.empty() ? plan.port : o.port;
     if (port.empty()) {

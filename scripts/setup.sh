@@ -14,7 +14,8 @@ packages=(
 # the Windows build the MinGW-w64 cross compiler, Wine for its tests and NSIS
 # for its installer (dpkg-source to unpack Debian's Qt source for it; Xvfb,
 # xdotool, ImageMagick and tesseract to drive and read its window), the
-# artwork program Qt SVG, the Debian package help2man, lintian, appstream.
+# artwork program Qt SVG, the Debian package help2man, lintian, appstream,
+# the real-driver rig (scripts/test-uart.sh) QEMU, busybox and cpio.
 for extra in "$@"; do
   case "$extra" in
     --screenshots) packages+=(xvfb xauth) ;;
@@ -24,7 +25,8 @@ for extra in "$@"; do
     --windows-e2e) packages+=(xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-rus) ;;
     --artwork) packages+=(qt6-svg-dev) ;;
     --package) packages+=(help2man lintian appstream dpkg-dev file) ;;
-    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --windows-e2e, --artwork, --package)" >&2; exit 64 ;;
+    --uart) packages+=(qemu-system-x86 busybox-static cpio) ;;
+    *) echo "setup.sh: unknown option $extra (use --screenshots, --fuzz, --windows, --qt-source, --windows-e2e, --artwork, --package, --uart)" >&2; exit 64 ;;
   esac
 done
 

@@ -20,6 +20,7 @@
 
 #include "PortNames.h"
 #include "PosixSerialDevice.h"
+#include "SerialLineSetup.h"
 #include "Velk21Session.h"
 
 #include <algorithm>
@@ -278,14 +279,13 @@ public:
         if (fd < 0) {
             return false;
         }
+        // The port's own line, but reads that block for up to 0.2 s.
         termios settings{};
-        tcgetattr(fd, &settings);
-        cfmakeraw(&settings);
-        settings.c_cflag |= CLOCAL | CREAD;
-        settings.c_cc[VMIN] = 0;
+        if (setUpSerialLine(fd, 1000000, 0).reason != OpenFailure::None ||
+            tcgetattr(fd, &settings) != 0) {
+            return false;
+        }
         settings.c_cc[VTIME] = 2;
-        cfsetispeed(&settings, B1000000);
-        cfsetospeed(&settings, B1000000);
         return tcsetattr(fd, TCSANOW, &settings) == 0 && tcflush(fd, TCIOFLUSH) == 0;
     }
     ~RawLine() {
@@ -311,6 +311,8 @@ public:
         if (tcflush(fd, TCIOFLUSH) != 0) {
             return false;
         }
+        timespec wireEnd{};
+        clock_gettime(CLOCK_MONOTONIC, &wireEnd);
         for (const unsigned char byte : bytes) {
             if (write(fd, &byte, 1) != 1) {
                 return false;
@@ -320,13 +322,22 @@ public:
         while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
             usleep(100);
         }
+        // As the port: the tail counts from the bytes' end on the wire (10
+        // bits each at 1000000 baud), or from now if the queue took longer.
+        const auto later = [](timespec t, long ns) {
+            t.tv_nsec += ns;
+            t.tv_sec += t.tv_nsec / 1000000000L;
+            t.tv_nsec %= 1000000000L;
+            return t;
+        };
+        wireEnd = later(wireEnd, long(bytes.size()) * 10000);
         timespec until{};
         clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_nsec += long(rtsTailMs * 1e6);
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
+        if (wireEnd.tv_sec > until.tv_sec ||
+            (wireEnd.tv_sec == until.tv_sec && wireEnd.tv_nsec > until.tv_nsec)) {
+            until = wireEnd;
         }
+        until = later(until, long(rtsTailMs * 1e6));
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
         }
         unsigned char answer[answerSize];

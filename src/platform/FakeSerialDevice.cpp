@@ -59,6 +59,12 @@ void FakeSerialDevice::markParityError() {
     parityErrorPending = true;
 }
 
+void FakeSerialDevice::limitBaudRate(unsigned highest, unsigned kept) {
+    Lock lock(mutex);
+    highestBaud = highest;
+    keptBaud = kept;
+}
+
 std::vector<FakeSerialDevice::Action> FakeSerialDevice::actions() const {
     Lock lock(mutex);
     return log;
@@ -97,8 +103,10 @@ int FakeSerialDevice::parity() const {
 bool FakeSerialDevice::open(const std::string& devicePath) {
     Lock lock(mutex);
     if (opened || hungUp || failing(Operation::Open)) {
+        lastFailure = opened ? OpenFailure::Busy : OpenFailure::NoSuchDevice;
         return false;
     }
+    lastFailure = OpenFailure::None;
     opened = true;
     woken = false;
     rtsHigh = false;
@@ -123,12 +131,23 @@ bool FakeSerialDevice::isOpen() const {
     return opened;
 }
 
+OpenFailureDetail FakeSerialDevice::openFailureDetail() const {
+    Lock lock(mutex);
+    return lastFailure;
+}
+
 bool FakeSerialDevice::configure(unsigned baudRate, int parity) {
     Lock lock(mutex);
     if (!opened || hungUp || baudRate == 0 || parity < 0 || parity > 4 ||
         failing(Operation::Configure)) {
+        lastFailure = OpenFailure::Other;
         return false;
     }
+    if (highestBaud != 0 && baudRate > highestBaud) {
+        lastFailure = OpenFailureDetail(OpenFailure::BaudRate, baudRate, keptBaud);
+        return false;
+    }
+    lastFailure = OpenFailure::None;
     baud = baudRate;
     parityCode = parity;
     record(Action::Configured, baudRate);

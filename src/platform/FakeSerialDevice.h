@@ -29,7 +29,10 @@
 //   stallWritesAfter(n)            n more bytes, then writes take 0 bytes;
 //   hangUp()                       the device is gone: reads and writes fail
 //                                  at once (also those blocked now);
-//   markParityError()              the next clearErrors reports a parity error.
+//   markParityError()              the next clearErrors reports a parity error;
+//   limitBaudRate(highest, kept)   configure fails for a faster rate, as a
+//                                  driver that keeps kept (0: says nothing)
+//                                  instead; openFailureDetail() tells.
 // Records (each with a steady_clock time stamp): actions() in order;
 // written() the bytes taken; readCalls() the number of read() calls;
 // rts() the current RTS level; openedPath(), baudRate(), parity().
@@ -56,6 +59,7 @@ public:
     void stallWritesAfter(unsigned bytes);
     void hangUp();
     void markParityError();
+    void limitBaudRate(unsigned highest, unsigned kept);
 
     // Records.
     std::vector<Action> actions() const;
@@ -70,6 +74,7 @@ public:
     bool open(const std::string& path) override;
     void close() override;
     bool isOpen() const override;
+    OpenFailureDetail openFailureDetail() const override;
     bool configure(unsigned baudRate, int parity) override;
     bool setRts(bool high) override;
     bool writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) override;
@@ -105,6 +110,9 @@ private:
     std::vector<Operation> failingOperations;
     std::string path;
     unsigned baud = 0;
+    unsigned highestBaud = 0;
+    unsigned keptBaud = 0;
+    OpenFailureDetail lastFailure;
     int parityCode = 0;
     unsigned reads = 0;
     long writesUntilFailure = -1;

@@ -1,11 +1,13 @@
 #include "PosixSerialDevice.h"
 
 #include "Deadline.h"
-#include "PosixCustomBaudRate.h"
+#include "SerialLineSetup.h"
 #include "SystemSerialDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -17,23 +19,20 @@
 #include <unistd.h>
 
 namespace {
+// Times the wait for an empty transmitter may miss its bound in a row before
+// the driver's line status is no longer believed.
+constexpr int missesBeforeGivingUp = 3;
+
+std::int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 // The driver has no such request: a pseudo-terminal has no modem lines, no
 // error counters and no line status register, nor have some adapters.
 bool unsupported(int error) {
     return error == ENOTTY || error == EINVAL;
-}
-
-speed_t standardSpeed(unsigned baudRate) {
-    switch (baudRate) {
-    case 115200:
-        return B115200;
-    case 500000:
-        return B500000;
-    case 1000000:
-        return B1000000;
-    default:
-        return B0;
-    }
 }
 
 // The exclusive flag belongs to the tty, not to our descriptor: a pseudo-terminal
@@ -111,6 +110,7 @@ bool PosixSerialDevice::open(const std::string& path) {
     }
     lastOpenFailure = OpenFailure::None;
     fd = handle;
+    this->path = path;
     wakeFd = events;
     woken = false;
     noModemLines = !linesCleared;
@@ -118,6 +118,8 @@ bool PosixSerialDevice::open(const std::string& path) {
     noLineStatus = false;
     haveParityCount = false;
     parityCount = 0;
+    lineFreeNs = 0;
+    missedBounds = 0;
     return true;
 }
 
@@ -134,47 +136,20 @@ void PosixSerialDevice::close() {
 }
 
 bool PosixSerialDevice::configure(unsigned baudRate, int parity) {
-    if (fd < 0 || baudRate == 0 || parity < 0 || parity > 4) {
+    if (fd < 0) {
         return false;
     }
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
+    lastOpenFailure = setUpSerialLine(fd, baudRate, parity);
+    if (lastOpenFailure.reason != OpenFailure::None) {
         return false;
     }
-    cfmakeraw(&settings);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | CRTSCTS | PARENB | PARODD | CMSPAR);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    switch (parity) {
-    case 1:
-        settings.c_cflag |= PARENB | PARODD;
-        break;
-    case 2:
-        settings.c_cflag |= PARENB;
-        break;
-    case 3:
-        settings.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-    case 4:
-        settings.c_cflag |= PARENB | CMSPAR;
-        break;
-    default:
-        break;
-    }
-    if (parity != 0) {
-        settings.c_iflag |= INPCK;
-    }
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
-    const speed_t speed = standardSpeed(baudRate);
-    if (speed != B0) {
-        cfsetispeed(&settings, speed);
-        cfsetospeed(&settings, speed);
-    }
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
-        return false;
-    }
-    return speed != B0 || applyCustomBaudRate(fd, baudRate);
+    // Start bit, 8 data bits, the parity bit if any, stop bit.
+    characterNs = (parity != 0 ? 11 : 10) * std::int64_t(1000000000) / baudRate;
+    return true;
+}
+
+void PosixSerialDevice::setNotice(std::function<void(const std::string&)> newNotice) {
+    notice = std::move(newNotice);
 }
 
 bool PosixSerialDevice::setRts(bool high) {
@@ -209,6 +184,8 @@ bool PosixSerialDevice::writeByte(unsigned char byte, unsigned timeoutMs, unsign
         const ssize_t n = ::write(fd, &byte, 1);
         if (n == 1) {
             written = 1;
+            // It goes out once the bytes before it have.
+            lineFreeNs = std::max<std::int64_t>(lineFreeNs, monotonicNs()) + characterNs;
             return true;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -240,44 +217,90 @@ bool PosixSerialDevice::drain(unsigned timeoutMs) {
     if (fd < 0 || woken) {
         return false;
     }
+    // The bytes need their time on the wire, whatever the driver says.
+    const std::int64_t wireEndNs = lineFreeNs;
+    if (wokenBefore(wireEndNs)) {
+        return false;
+    }
     // Not tcdrain: on a stalled line it waits for ever, and close() cannot
     // wake it. The output queue is watched instead, within the time-out.
-    const Deadline deadline = Deadline::after(timeoutMs);
-    for (;;) {
-        if (pendingOutput() == 0) {
-            return true;
-        }
-        if (deadline.passed() || wokenWithin(100)) {
+    const std::int64_t queueLimitNs = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
+    while (queuedOutput() != 0) {
+        if (monotonicNs() >= queueLimitNs || wokenWithin(100000)) {
             return false;
         }
     }
+    // An empty queue may leave characters in the UART; where the driver
+    // tells, wait for its transmitter to be empty, within two more
+    // characters' time.
+    const std::int64_t boundNs = wireEndNs + 2 * characterNs;
+    while (!noLineStatus) {
+        switch (transmitter()) {
+        case Transmitter::Empty:
+            missedBounds = 0;
+            return true;
+        case Transmitter::Unknown:
+            noLineStatus = true;
+            return true;
+        case Transmitter::Busy:
+            break;
+        }
+        const std::int64_t leftNs = boundNs - monotonicNs();
+        if (leftNs <= 0) {
+            missedEmptyTransmitter();
+            return true;
+        }
+        if (wokenWithin(std::min<std::int64_t>(leftNs, 100000))) {
+            return false;
+        }
+    }
+    return true;
 }
 
-unsigned PosixSerialDevice::pendingOutput() const {
+void PosixSerialDevice::missedEmptyTransmitter() {
+    if (++missedBounds < missesBeforeGivingUp) {
+        return;
+    }
+    noLineStatus = true;
+    const std::string text = path +
+                             ": the driver does not report the transmitter empty when the bytes "
+                             "have left; RTS now drops after their time on the wire";
+    if (notice) {
+        notice(text);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, text.c_str());
+    }
+}
+
+unsigned PosixSerialDevice::queuedOutput() const {
     int queued = 0;
-    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        return static_cast<unsigned>(queued);
-    }
-    // An empty queue may leave the last character in the UART's shift
-    // register; where the driver tells, wait for the transmitter to be empty.
-    if (noLineStatus) {
-        return 0;
-    }
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<unsigned>(queued) : 0;
+}
+
+PosixSerialDevice::Transmitter PosixSerialDevice::transmitter() const {
     unsigned int status = 0;
     if (ioctl(fd, TIOCSERGETLSR, &status) != 0) {
-        noLineStatus = unsupported(errno);
-        return 0;
+        return unsupported(errno) ? Transmitter::Unknown : Transmitter::Empty;
     }
-    return (status & TIOCSER_TEMT) != 0 ? 0 : 1;
+    return (status & TIOCSER_TEMT) != 0 ? Transmitter::Empty : Transmitter::Busy;
 }
 
-bool PosixSerialDevice::wokenWithin(long us) const {
+bool PosixSerialDevice::wokenWithin(std::int64_t ns) const {
     if (woken) {
         return true;
     }
     pollfd wake{wakeFd, POLLIN, 0};
-    const timespec span{0, us * 1000};
+    const timespec span{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     return ppoll(&wake, 1, &span, nullptr) > 0 || woken;
+}
+
+bool PosixSerialDevice::wokenBefore(std::int64_t ns) const {
+    for (std::int64_t leftNs = ns - monotonicNs(); leftNs > 0; leftNs = ns - monotonicNs()) {
+        if (wokenWithin(leftNs)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned timeoutMs,
@@ -335,7 +358,12 @@ bool PosixSerialDevice::read(unsigned char* buffer, unsigned count, unsigned tim
 }
 
 bool PosixSerialDevice::purge() {
-    return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0;
+    if (fd < 0 || tcflush(fd, TCIOFLUSH) != 0) {
+        return false;
+    }
+    // What was not sent will not be.
+    lineFreeNs = 0;
+    return true;
 }
 
 bool PosixSerialDevice::clearErrors(bool* parityError) {

@@ -18,7 +18,7 @@ public:
     bool open(const std::string& path) override;
     void close() override;
     bool isOpen() const override { return device != nullptr; }
-    OpenFailure openFailure() const override { return lastOpenFailure; }
+    OpenFailureDetail openFailureDetail() const override { return lastOpenFailure; }
     bool configure(unsigned baudRate, int parity) override;
     bool setRts(bool high) override;
     bool writeByte(unsigned char byte, unsigned timeoutMs, unsigned& written) override;
@@ -42,7 +42,7 @@ private:
     unsigned readTimeoutMs = 0;
     unsigned writeTimeoutMs = 0;
     bool timeoutsKnown = false;
-    OpenFailure lastOpenFailure = OpenFailure::None;
+    OpenFailureDetail lastOpenFailure;
 };
 
 // The reason for a GetLastError() code of CreateFile. A COM

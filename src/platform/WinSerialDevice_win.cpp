@@ -1,5 +1,6 @@
 #include "WinSerialDevice.h"
 
+#include "SerialLineSetup.h"
 #include "SystemSerialDevice.h"
 
 #include <windows.h>
@@ -117,37 +118,18 @@ void WinSerialDevice::close() {
 }
 
 bool WinSerialDevice::configure(unsigned baudRate, int parity) {
-    if (device == nullptr || baudRate == 0 || parity < 0 || parity > 4) {
+    if (device == nullptr) {
         return false;
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    // Every field not set here keeps what the driver reported.
-    GetCommState(handleOf(device), &dcb);
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = baudRate;
-    dcb.fBinary = 1;
-    dcb.fParity = parity != 0 ? 1 : 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 1;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
-    // RTS is switched only by EscapeCommFunction.
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 0;
-    dcb.wReserved = 0;
-    dcb.ByteSize = 8;
-    dcb.Parity = static_cast<BYTE>(parity);
-    dcb.StopBits = ONESTOPBIT;
-    if (!SetCommState(handleOf(device), &dcb)) {
+    lastOpenFailure = setUpSerialLine(device, baudRate, parity);
+    if (lastOpenFailure.reason != OpenFailure::None) {
         return false;
     }
-    return applyTimeouts(150, 151);
+    if (!applyTimeouts(150, 151)) {
+        lastOpenFailure = OpenFailure::Other;
+        return false;
+    }
+    return true;
 }
 
 bool WinSerialDevice::applyTimeouts(unsigned readMs, unsigned writeMs) {

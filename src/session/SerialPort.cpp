@@ -28,9 +28,9 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     txRxMutex = std::make_unique<NamedMutex>(portName + "PortTxRxMutex");
     const std::string path = resolvePortName(portName);
     if (!device || path.empty() || !device->open(path)) {
-        lastOpenFailure = path.empty() ? OpenFailure::NoSuchDevice
-                          : device     ? device->openFailure()
-                                       : OpenFailure::Other;
+        noteOpenFailure(path.empty() ? OpenFailure::NoSuchDevice
+                        : device     ? device->openFailureDetail()
+                                     : OpenFailure::Other);
         txRxMutex.reset();
         return false;
     }
@@ -48,7 +48,8 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
         dcb.parity = parity & 0xFF;
     }
     if (!device->configure(baudRate, parity & 0xFF)) {
-        lastOpenFailure = OpenFailure::Other;
+        const OpenFailureDetail why = device->openFailureDetail();
+        noteOpenFailure(why.reason != OpenFailure::None ? why : OpenFailure::Other);
         device->close();
         releaseHandles();
         return false;
@@ -57,13 +58,13 @@ bool SerialPort::open(const std::string& portName, unsigned baudRate) {
     failed = false;
     cutReported = false;
     opened = true;
-    lastOpenFailure = OpenFailure::None;
+    noteOpenFailure(OpenFailure::None);
     txThread.start(this, &SerialPort::transmitWorker, PlatformThread::timeCriticalPriority);
     rxThread.start(this, &SerialPort::receiveWorker, PlatformThread::timeCriticalPriority);
     // Without its workers the first operation would wait for ever.
     if (!txThread.isRunning() || !rxThread.isRunning()) {
         closeLocked();
-        lastOpenFailure = OpenFailure::Other;
+        noteOpenFailure(OpenFailure::Other);
         return false;
     }
     return true;
@@ -91,6 +92,16 @@ void SerialPort::closeLocked() {
     device->purge();
     device->close();
     releaseHandles();
+}
+
+void SerialPort::noteOpenFailure(const OpenFailureDetail& why) {
+    std::lock_guard<std::mutex> lock(openFailureMutex);
+    lastOpenFailure = why;
+}
+
+OpenFailureDetail SerialPort::openFailureDetail() const {
+    std::lock_guard<std::mutex> lock(openFailureMutex);
+    return lastOpenFailure;
 }
 
 void SerialPort::releaseHandles() {

@@ -70,8 +70,9 @@ public:
     // The device failed (hang-up, I/O error: not a time-out) since it was
     // opened; the line is dead until it is opened again.
     bool deviceFailed() const { return failed; }
-    // Why the last open() failed; None after one that worked.
-    OpenFailure openFailure() const { return lastOpenFailure; }
+    // Why the last open() failed, with its figures; None after one that worked.
+    OpenFailureDetail openFailureDetail() const;
+    OpenFailure openFailure() const { return openFailureDetail().reason; }
     bool isBusy() const { return busy; }
     int error() const { return errorCode; }
     unsigned bitsPerCharacter() const;
@@ -110,6 +111,7 @@ private:
     // that close() sends is never lost.
     void resetUnlessClosing(ManualResetEvent& event);
     void releaseHandles();
+    void noteOpenFailure(const OpenFailureDetail& why);
 
     SimpleThread<SerialPort> txThread;
     SimpleThread<SerialPort> rxThread;
@@ -130,7 +132,8 @@ private:
     // close() cut a reception short and it has been reported; the receive
     // thread, woken by close() too, must not report it again.
     std::atomic<bool> cutReported{false};
-    std::atomic<OpenFailure> lastOpenFailure{OpenFailure::None};
+    mutable std::mutex openFailureMutex;
+    OpenFailureDetail lastOpenFailure;
     std::atomic<int> errorCode{0};
     std::atomic<int> parity{0};
     std::mutex settingsMutex;

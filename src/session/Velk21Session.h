@@ -55,8 +55,9 @@ public:
     const std::string& portName() const { return portName_; }
     unsigned baudRate() const { return baudRate_; }
     bool isOpen();
-    // Why the port did not open (see SerialPort::openFailure).
+    // Why the port did not open (see SerialPort::openFailureDetail).
     OpenFailure openFailure() const { return port.openFailure(); }
+    OpenFailureDetail openFailureDetail() const { return port.openFailureDetail(); }
 
     // The port's life under exchanges. A hang-up or I/O error of the device
     // closes the port; the next exchange opens it again by the same name (a

@@ -282,12 +282,12 @@ void VelkTestUi::showPortState(Velk21Session* s) {
         ui.rs232GroupBox->setStyleSheet("QGroupBox { color: red; }");
         ui.rs232GroupBox->setTitle(tr("Ошибка открытия"));
         ui.rs232GroupBox->setToolTip(
-            openFailureToolTip(s != nullptr ? s->openFailure() : OpenFailure::NoSuchDevice));
+            openFailureToolTip(s != nullptr ? s->openFailureDetail() : OpenFailure::NoSuchDevice));
     }
 }
 
-QString VelkTestUi::openFailureToolTip(OpenFailure why) const {
-    switch (why) {
+QString VelkTestUi::openFailureToolTip(const OpenFailureDetail& why) const {
+    switch (why.reason) {
     case OpenFailure::None:
         break;
     case OpenFailure::NoSuchDevice:
@@ -299,6 +299,12 @@ QString VelkTestUi::openFailureToolTip(OpenFailure why) const {
                   "заново.");
     case OpenFailure::NotATerminal:
         return tr("Устройство не является последовательным портом.");
+    case OpenFailure::BaudRate:
+        return why.setBaudRate != 0
+                   ? tr("Порт не работает на скорости %1 бод: драйвер установил %2.")
+                         .arg(why.askedBaudRate)
+                         .arg(why.setBaudRate)
+                   : tr("Порт не работает на скорости %1 бод.").arg(why.askedBaudRate);
     case OpenFailure::Other:
         break;
     }

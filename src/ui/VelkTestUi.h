@@ -108,7 +108,7 @@ private:
     Velk21Session* session() const;
     void showPortState(Velk21Session* s);
     // Why the port did not open, for the port title's tool tip.
-    QString openFailureToolTip(OpenFailure why) const;
+    QString openFailureToolTip(const OpenFailureDetail& why) const;
     void selectSavedPort();
     void listPorts();
     // Asks the cyclic thread to stop after its step (the wait between steps

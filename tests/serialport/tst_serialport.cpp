@@ -686,20 +686,30 @@ void TestSerialPort::openResolvesNames() {
 void TestSerialPort::openFailureLeavesPortClosed_data() {
     QTest::addColumn<bool>("deviceFails");
     QTest::addColumn<unsigned>("baud");
-    QTest::newRow("device cannot be opened") << true << 115200u;
-    QTest::newRow("baud rate 0") << false << 0u;
+    QTest::addColumn<unsigned>("kept"); // the rate a driver keeps above 115200
+    QTest::addColumn<QString>("why");
+    QTest::newRow("device cannot be opened") << true << 115200u << 0u << "no such device";
+    QTest::newRow("baud rate 0") << false << 0u << 0u << "the device cannot be used";
+    QTest::newRow("rate the driver cannot run at")
+        << false << 1000000u << 9600u << "the device cannot run at 1000000 baud; it set 9600";
+    QTest::newRow("rate refused without a word")
+        << false << 500000u << 0u << "the device cannot run at 500000 baud";
 }
 
 void TestSerialPort::openFailureLeavesPortClosed() {
     QFETCH(bool, deviceFails);
     QFETCH(unsigned, baud);
+    QFETCH(unsigned, kept);
+    QFETCH(QString, why);
     // Declared first: the port calls its last client until it is closed.
     PortTestClient client;
     Rig rig;
     rig.fake->setFailing(FakeSerialDevice::Operation::Open, deviceFails);
+    rig.fake->limitBaudRate(115200, kept);
     QVERIFY(!rig.port->open(fakePath, baud));
     QVERIFY(!rig.port->isOpen());
     QVERIFY(!rig.fake->isOpen());
+    QCOMPARE(QString::fromStdString(openFailureText(rig.port->openFailureDetail())), why);
     DataBlock<unsigned char> block = blockOf(sequence(2));
     QVERIFY(!rig.port->startTransmit(&block, &client));
     QVERIFY(!rig.port->startReceive(&block, 1, 10, &client));
@@ -711,6 +721,7 @@ void TestSerialPort::openFailureLeavesPortClosed() {
     // The same port opens once the cause is gone.
     rig.fake->setFailing(FakeSerialDevice::Operation::Open, false);
     QVERIFY(rig.port->open(fakePath, 115200));
+    QCOMPARE(rig.port->openFailure(), OpenFailure::None);
     QVERIFY(rig.port->startTransmit(&block, &client));
     QVERIFY(client.txDone.waitFor(5000));
     QCOMPARE(rig.port->error(), 0);

@@ -2,11 +2,13 @@
 #include "PortTestClient.h"
 #include "PosixSerialDevice.h"
 #include "Pty.h"
+#include "SerialLineSetup.h"
 #include "SerialPort.h"
 #include "Sleep.h"
 
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -33,8 +35,36 @@ Bytes everyByte() {
 // holding the output. A pseudo-terminal's output never waits.
 class StalledDevice : public PosixSerialDevice {
 protected:
-    unsigned pendingOutput() const override { return 1; }
+    unsigned queuedOutput() const override { return 1; }
 };
+
+// A driver that answers for its line status but never reports the
+// transmitter empty (ftdi_sio behind QEMU's FTDI adapter).
+class NeverEmptyDevice : public PosixSerialDevice {
+public:
+    mutable std::atomic<int> statusCalls{0};
+
+protected:
+    Transmitter transmitter() const override {
+        ++statusCalls;
+        return Transmitter::Busy;
+    }
+};
+
+// Writes count bytes and times the drain that follows, in ms.
+double drainMs(PosixSerialDevice& device, unsigned count, bool& drained) {
+    unsigned written = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!device.writeByte(0x55, 151, written) || written != 1) {
+            drained = false;
+            return -1;
+        }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    drained = device.drain(151);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
 
 long long msSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -77,6 +107,10 @@ private slots:
     void hangUpRefusesTransmission();
     void closeEndsBlockedRead();
     void drainIsBoundedAndWakeable();
+    void drainWaitsTheWireTimeWithoutLineStatus();
+    void transmitterNeverEmptyIsBoundedByTheWireTime();
+    void baudRateReadBack_data();
+    void baudRateReadBack();
 };
 
 void TestSerialPortPty::bytesGoOutAndComeIn_data() {
@@ -312,6 +346,90 @@ void TestSerialPortPty::drainIsBoundedAndWakeable() {
     const long long woken = msSince(start);
     waker.join();
     QVERIFY2(woken < 5000, qPrintable(QString::number(woken)));
+}
+
+// Without a line status the queue says nothing of the bytes in the UART: the
+// drain lasts as long as the bytes need on the wire (10 bits each at 9600).
+void TestSerialPortPty::drainWaitsTheWireTimeWithoutLineStatus() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    PosixSerialDevice device;
+    QVERIFY(device.open(pty.path));
+    QVERIFY(device.configure(9600, 0));
+    bool drained = false;
+    const double ms = drainMs(device, 20, drained);
+    QVERIFY(drained);
+    QVERIFY2(ms >= 20 * 10 * 1000.0 / 9600 - 1, qPrintable(QString::number(ms)));
+    QCOMPARE(pty.read(20, 5000).size(), std::size_t(20));
+}
+
+// The wait for an empty transmitter ends when the bytes have had their time
+// on the wire and a little more, not at the write time-out with RTS still
+// raised; a driver that misses that bound again and again is not asked any
+// more.
+void TestSerialPortPty::transmitterNeverEmptyIsBoundedByTheWireTime() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    NeverEmptyDevice device;
+    QStringList notices;
+    device.setNotice(
+        [&notices](const std::string& text) { notices << QString::fromStdString(text); });
+    QVERIFY(device.open(pty.path));
+    QVERIFY(device.configure(115200, 0));
+    // 18 bytes at 115200: 1.6 ms on the wire; a loaded machine may add some.
+    bool drained = false;
+    const double first = drainMs(device, 18, drained);
+    QVERIFY(drained);
+    QVERIFY2(first < 60, qPrintable(QString::number(first)));
+    QVERIFY(device.statusCalls > 0);
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(drainMs(device, 18, drained) < 60 && drained);
+    }
+    // Said once, not per exchange.
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices[0].startsWith(QString::fromStdString(pty.path) + ": "),
+             qPrintable(notices[0]));
+    // Now the bytes' time alone counts: 20 bytes at 9600 take 20.8 ms.
+    QVERIFY(device.configure(9600, 0));
+    const int asked = device.statusCalls;
+    const double computed = drainMs(device, 20, drained);
+    QVERIFY(drained);
+    QCOMPARE(device.statusCalls.load(), asked);
+    QVERIFY2(computed >= 19.8 && computed < 100, qPrintable(QString::number(computed)));
+    QCOMPARE(notices.size(), 1);
+    pty.read(5 * 18 + 20, 5000);
+}
+
+// A driver may keep another rate than the one asked for; within 3 % the far
+// end still reads the line.
+void TestSerialPortPty::baudRateReadBack_data() {
+    QTest::addColumn<unsigned>("asked");
+    QTest::addColumn<unsigned>("set");
+    QTest::addColumn<bool>("holds");
+    QTest::newRow("exact") << 115200u << 115200u << true;
+    QTest::newRow("3 % slow") << 115200u << 111744u << true;
+    QTest::newRow("just over 3 % slow") << 115200u << 111743u << false;
+    QTest::newRow("3 % fast") << 9600u << 9888u << true;
+    QTest::newRow("just over 3 % fast") << 9600u << 9889u << false;
+    QTest::newRow("16550 keeping its old rate") << 1000000u << 115200u << false;
+    QTest::newRow("FTDI falling back to 9600") << 4000000u << 9600u << false;
+    QTest::newRow("no rate") << 9600u << 0u << false;
+}
+
+void TestSerialPortPty::baudRateReadBack() {
+    QFETCH(unsigned, asked);
+    QFETCH(unsigned, set);
+    QFETCH(bool, holds);
+    QCOMPARE(baudRateHolds(asked, set), holds);
+
+    // A pseudo-terminal keeps any rate, so the line opens at the rate asked.
+    Pty pty;
+    QVERIFY(pty.ok());
+    const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    const OpenFailureDetail result = setUpSerialLine(fd, asked, 0);
+    ::close(fd);
+    QCOMPARE(result.reason, OpenFailure::None);
 }
 
 QTEST_APPLESS_MAIN(TestSerialPortPty)

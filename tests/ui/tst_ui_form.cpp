@@ -1,6 +1,8 @@
 // The dialog as built: the form's contract that the other parts rely on.
 
+#include "FakeSerialDevice.h"
 #include "UiTestSupport.h"
+#include "Velk21Session.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -169,6 +171,22 @@ private slots:
         dialog.reset();
     }
 #endif
+
+    // A driver that keeps another rate: the title's tool tip names both.
+    void baudRateRefusalSaysWhich() {
+        dialog.reset();
+        auto device = std::make_unique<FakeSerialDevice>();
+        device->limitBaudRate(115200, 9600);
+        Velk21Session session("/dev/velk-fake0", 1000000, std::move(device));
+        QVERIFY(!session.isOpen());
+        dialog = std::make_unique<VelkTestUi>(&session, nullptr, testRoots());
+        auto* box = widget<QGroupBox>(dialog.get(), "rs232GroupBox");
+        QCOMPARE(box->title(), QString::fromUtf8("Ошибка открытия"));
+        QCOMPARE(box->toolTip(),
+                 QString::fromUtf8("Порт не работает на скорости 1000000 бод: драйвер установил "
+                                   "9600."));
+        dialog.reset();
+    }
 
     void languageChangeResetsPortTitle() {
         dialog.reset();

@@ -1,6 +1,6 @@
 #include "SimLine.h"
 
-#include "PosixCustomBaudRate.h"
+#include "SerialLineSetup.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,20 +17,6 @@ namespace {
 
 std::string errorText(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-bool makeRaw(int fd) {
-    termios tio;
-    if (tcgetattr(fd, &tio) != 0) {
-        return false;
-    }
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD | CS8;
-    tio.c_cflag &= ~(PARENB | CSTOPB | CRTSCTS);
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
 bool makeFolder(const std::string& folder) {
@@ -85,7 +71,8 @@ bool SimLine::openPty(std::string& error) {
     }
     devicePath = name;
     slaveFd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveFd < 0 || !makeRaw(slaveFd)) {
+    // The rate means nothing to a pseudo-terminal; the master sets its own.
+    if (slaveFd < 0 || setUpSerialLine(slaveFd, 115200, 0).reason != OpenFailure::None) {
         error = errorText("cannot set up " + devicePath);
         return false;
     }
@@ -119,8 +106,9 @@ bool SimLine::openDevice(const std::string& path, unsigned baud, std::string& er
         return false;
     }
     ioctl(lineFd, TIOCEXCL);
-    if (!makeRaw(lineFd) || !applyCustomBaudRate(lineFd, baud)) {
-        error = errorText("cannot configure " + path);
+    const OpenFailureDetail refused = setUpSerialLine(lineFd, baud, 0);
+    if (refused.reason != OpenFailure::None) {
+        error = "cannot open " + path + ": " + openFailureText(refused);
         return false;
     }
     tcflush(lineFd, TCIOFLUSH);

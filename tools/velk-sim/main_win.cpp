@@ -2,6 +2,7 @@
 // pseudo-terminal mode (--com) needs a POSIX system.
 
 #include "PortNames.h"
+#include "SerialLineSetup.h"
 #include "SimEngine.h"
 #include "SimOptions.h"
 
@@ -51,31 +52,10 @@ HANDLE openLine(const std::string& device, unsigned baud, std::string& error) {
         error = device + ": " + systemMessage(GetLastError());
         return INVALID_HANDLE_VALUE;
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
     // Raw 8N1 without flow control, as the master's line.
-    if (!GetCommState(line, &dcb)) {
-        error = device + ": not a serial port";
-        CloseHandle(line);
-        return INVALID_HANDLE_VALUE;
-    }
-    dcb.BaudRate = baud;
-    dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 0;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    if (!SetCommState(line, &dcb)) {
-        error = device + ": " + systemMessage(GetLastError());
+    const OpenFailureDetail refused = setUpSerialLine(line, baud, 0);
+    if (refused.reason != OpenFailure::None) {
+        error = device + ": " + openFailureText(refused);
         CloseHandle(line);
         return INVALID_HANDLE_VALUE;
     }

@@ -238,9 +238,7 @@ int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, St
     const std::string path = resolvePortName(o.port);
     // Opening drops RTS and DTR; nothing below writes or raises them.
     if (path.empty() || !device.open(path) || !device.configure(o.baudRate, 0)) {
-        err << "velkctl: "
-            << portProblem(o.port, device.isOpen() ? OpenFailure::Other : device.openFailure())
-            << std::endl;
+        err << "velkctl: " << portProblem(o.port, device.openFailureDetail()) << std::endl;
         return velkctlExitPort;
     }
     const std::uint64_t startUs = monotonicUs();

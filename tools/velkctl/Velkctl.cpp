@@ -6,7 +6,7 @@
 #include "StopSignals.h"
 #include "Velk21Session.h"
 
-std::string portProblem(const std::string& port, OpenFailure why) {
+std::string portProblem(const std::string& port, const OpenFailureDetail& why) {
     const std::string device = resolvePortName(port);
     const std::string shown = printableText(port);
     if (device.empty()) {
@@ -21,7 +21,7 @@ std::string portProblem(const std::string& port, OpenFailure why) {
 
 bool openSession(Velk21Session& session, const std::string& port, std::ostream& err) {
     if (!session.isOpen()) {
-        err << "velkctl: " << portProblem(port, session.openFailure()) << std::endl;
+        err << "velkctl: " << portProblem(port, session.openFailureDetail()) << std::endl;
     }
     return session.isOpen();
 }

@@ -12,8 +12,8 @@ class StopSignals;
 class Velk21Session;
 
 // Why the port could not be opened, for the one-line error message; why is
-// the open's own reason (Velk21Session::openFailure).
-std::string portProblem(const std::string& port, OpenFailure why);
+// the open's own reason with its figures (Velk21Session::openFailureDetail).
+std::string portProblem(const std::string& port, const OpenFailureDetail& why);
 
 // Opens the session for a command; says why on err when it cannot.
 bool openSession(Velk21Session& session, const std::string& port, std::ostream& err);

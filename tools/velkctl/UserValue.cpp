@@ -3,10 +3,11 @@
 #include "ParameterTypes.h"
 #include "ParameterValue.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
-#include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -15,90 +16,47 @@ char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool equalIgnoringAsciiCase(const std::string& a, const char* b) {
-    const std::size_t n = std::strlen(b);
-    if (a.size() != n) {
-        return false;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (upperAscii(a[i]) != upperAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
 // A number as the dialog's QString::toDouble reads it: C notation, blanks around it
 // allowed, an optional sign.
 bool parseNumber(const std::string& text, double& value) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && isSpace(text[first])) {
-        ++first;
-    }
-    while (last > first && isSpace(text[last - 1])) {
-        --last;
-    }
-    if (first < last && text[first] == '+' && (last - first < 2 || text[first + 1] != '-')) {
-        ++first;
-    }
-    const char* begin = text.data() + first;
-    const char* end = text.data() + last;
-    if (begin == end) {
-        return false;
-    }
-    const std::from_chars_result r = std::from_chars(begin, end, value);
-    return r.ec == std::errc() && r.ptr == end;
+    const char* const blanks = " \t\n\r\f\v";
+    std::string_view s(text);
+    s.remove_prefix(std::min(s.size(), s.find_first_not_of(blanks)));
+    s.remove_suffix(s.size() - std::min(s.size(), s.find_last_not_of(blanks) + 1));
+    s.remove_prefix(s.compare(0, 1, "+") == 0 && s.compare(0, 2, "+-") != 0 ? 1 : 0);
+    const std::from_chars_result r = std::from_chars(s.data(), s.data() + s.size(), value);
+    return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size();
 }
 
 // Fixed notation with half-way cases rounded away from zero, as the dialog's
-// QString::number(v, 'f', n) shows them (printf would round them to even). The exact
+// QString::number(v, 'f', n) shows them (to_chars rounds them to even). The exact
 // decimal expansion of the double decides, so no tie is mistaken.
 std::string fixedText(double value, int decimals) {
     // A double has at most 1074 fractional digits and 309 integral ones.
-    constexpr int exactDigits = 1100;
-    std::vector<char> buffer(exactDigits + 400);
-    const std::to_chars_result r = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                                 value, std::chars_format::fixed, exactDigits);
-    std::string exact(buffer.data(), r.ptr);
-    const bool negative = !exact.empty() && exact[0] == '-';
-    std::string digits = negative ? exact.substr(1) : exact;
-    const std::size_t point = digits.find('.');
-    const std::size_t keep = point + 1 + static_cast<std::size_t>(decimals);
-    const bool roundUp = digits[keep] >= '5';
-    digits.resize(decimals > 0 ? keep : point);
-    if (roundUp) {
-        std::size_t i = digits.size();
-        for (;;) {
-            if (i == 0) {
-                digits.insert(digits.begin(), '1');
-                break;
-            }
-            --i;
-            if (digits[i] == '.') {
-                continue;
-            }
-            if (digits[i] == '9') {
-                digits[i] = '0';
-                continue;
-            }
-            ++digits[i];
-            break;
-        }
+    std::vector<char> buffer(1500);
+    char* const begin = buffer.data();
+    const char* end =
+        std::to_chars(begin, begin + buffer.size(), value, std::chars_format::fixed, 1100).ptr;
+    const std::string_view exact(begin, std::size_t(end - begin));
+    const std::size_t tie = exact.find('.') + 1 + std::size_t(decimals);
+    if (exact.find('.') != std::string_view::npos && exact[tie] == '5' &&
+        exact.find_first_not_of('0', tie + 1) == std::string_view::npos) {
+        value = std::nextafter(value, value < 0 ? -HUGE_VAL : HUGE_VAL);
     }
+    end =
+        std::to_chars(begin, begin + buffer.size(), value, std::chars_format::fixed, decimals).ptr;
     // -0.0 shows as 0, while a small negative value rounded to zero keeps its sign.
-    return (negative && value != 0) ? "-" + digits : digits;
+    const char* const text = begin + (value == 0 && *begin == '-' ? 1 : 0);
+    return std::string(text, end);
 }
 
 } // namespace
 
 int parameterTypeCode(const std::string& name) {
     for (int code = 0; code < typeNameTexts.count; ++code) {
-        if (equalIgnoringAsciiCase(name, typeNameTexts.names[code])) {
+        const std::string_view type = typeNameTexts.names[code];
+        if (std::equal(name.begin(), name.end(), type.begin(), type.end(),
+                       [](char a, char b) { return upperAscii(a) == upperAscii(b); })) {
             return code;
         }
     }
@@ -115,39 +73,25 @@ double roundHalfAway(double v) {
     return std::trunc(v >= 0 ? v + 0.5 : v - 0.5);
 }
 
-// The encoder converts to fixed-size integers; a value outside their range
-// would be undefined there, and silently wrapped in the best case.
-bool fitsType(double value, int decimals, int type, std::string& error) {
-    switch (type) {
-    case INTEGER:
-        if (roundHalfAway(value) < -2147483648.0 || roundHalfAway(value) > 2147483647.0) {
-            error = "does not fit INTEGER (-2147483648..2147483647)";
-            return false;
-        }
-        return true;
-    case UNSIGNED:
-        if (value < 0 || std::trunc(value + 0.5) > 4294967295.0) {
-            error = "does not fit UNSIGNED (0..4294967295)";
-            return false;
-        }
-        return true;
-    case REAL32:
-        if (std::fabs(value) > double(FLT_MAX)) {
-            error = "does not fit REAL32";
-            return false;
-        }
-        return true;
-    case REAL32FIX: {
-        const double mantissa = roundHalfAway(value * std::pow(10.0, decimals));
-        if (mantissa < -8388608.0 || mantissa > 8388607.0) {
-            error = "does not fit REAL32FIX (mantissa -8388608..8388607 after the decimals)";
-            return false;
-        }
-        return true;
+// Why the encoder cannot take the value, or null: it converts to fixed-size
+// integers, where a value outside their range would be undefined, and
+// silently wrapped in the best case.
+const char* misfit(double value, int decimals, int type) {
+    const double whole = roundHalfAway(value);
+    const double mantissa = roundHalfAway(value * std::pow(10.0, decimals));
+    if (type == INTEGER && (whole < -2147483648.0 || whole > 2147483647.0)) {
+        return "does not fit INTEGER (-2147483648..2147483647)";
     }
-    default:
-        return true;
+    if (type == UNSIGNED && (value < 0 || std::trunc(value + 0.5) > 4294967295.0)) {
+        return "does not fit UNSIGNED (0..4294967295)";
     }
+    if (type == REAL32 && std::fabs(value) > double(FLT_MAX)) {
+        return "does not fit REAL32";
+    }
+    if (type == REAL32FIX && (mantissa < -8388608.0 || mantissa > 8388607.0)) {
+        return "does not fit REAL32FIX (mantissa -8388608..8388607 after the decimals)";
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -159,12 +103,11 @@ bool splitUserValue(const std::string& text, int type, unsigned char bytes[4], s
         return false;
     }
     const int decimals = userValueDecimals(text);
-    if (!fitsType(value, decimals, type, error)) {
+    if (const char* why = misfit(value, decimals, type)) {
+        error = why;
         return false;
     }
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = 0;
-    }
+    std::fill(bytes, bytes + 4, 0);
     ParameterValue(value, decimals).toBytes(bytes, 4, type);
     return true;
 }

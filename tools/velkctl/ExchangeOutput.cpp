@@ -7,24 +7,6 @@
 #include <ctime>
 #include <mutex>
 
-namespace {
-
-// The typed value is fixed notation ("-12.500") unless it is not finite.
-bool isPlainNumber(const std::string& text) {
-    std::string::size_type i = text.empty() || text[0] != '-' ? 0 : 1;
-    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) {
-        return false;
-    }
-    for (; i < text.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i])) && text[i] != '.') {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 std::array<AnswerField, 14> answerFields(const Velk21DataBlockKernel& k) {
     return {{{"code", k.id.code, false},
              {"index", k.id.index, false},
@@ -206,12 +188,11 @@ std::string formatJson(const ExchangeResult& r, const ExchangeLabel& l) {
             ",\"extended\":" + jsonString(hexBytes(r.extendedData)) + ",\"value_type\":";
     json += l.rxType != 0 ? jsonString(parameterTypeName(l.rxType)) : "null";
     json += ",\"value\":";
+    // The typed value is fixed notation ("-12.500") unless it is not finite ("nan").
     const std::string value = typedValue(r, l);
-    if (value.empty()) {
-        json += "null";
-    } else {
-        json += isPlainNumber(value) ? value : jsonString(value);
-    }
+    json += value.empty()                                            ? "null"
+            : std::isdigit(static_cast<unsigned char>(value.back())) ? value
+                                                                     : jsonString(value);
     json += std::string(",\"port_reopened\":") + (r.portReopened ? "true" : "false") +
             ",\"port_lost\":" + (r.portLost ? "true" : "false");
     return json + "}";

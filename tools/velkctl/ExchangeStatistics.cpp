@@ -28,30 +28,13 @@ long long ExchangeStatistics::atRank(unsigned long long rank) const {
     return timesUs.empty() ? 0 : timesUs.rbegin()->first;
 }
 
-double ExchangeStatistics::minMs() const {
-    return timesUs.empty() ? 0.0 : double(timesUs.begin()->first) / 1000.0;
-}
-
-double ExchangeStatistics::maxMs() const {
-    return timesUs.empty() ? 0.0 : double(timesUs.rbegin()->first) / 1000.0;
-}
-
 double ExchangeStatistics::medianMs() const {
-    if (okCount == 0) {
-        return 0.0;
-    }
     const unsigned long long n = okCount;
-    if (n % 2 == 1) {
-        return double(atRank(n / 2 + 1)) / 1000.0;
-    }
-    return double(atRank(n / 2) + atRank(n / 2 + 1)) / 2000.0;
+    return n % 2 == 1 ? double(atRank(n / 2 + 1)) / 1000.0
+                      : double(atRank(n / 2) + atRank(n / 2 + 1)) / 2000.0;
 }
 
 double ExchangeStatistics::p99Ms() const {
-    if (okCount == 0) {
-        return 0.0;
-    }
     // ceil(0.99 n) in integers, free of floating-point rounding at exact multiples.
-    const unsigned long long rank = (99ull * okCount + 99) / 100;
-    return double(atRank(rank)) / 1000.0;
+    return double(atRank((99ull * okCount + 99) / 100)) / 1000.0;
 }

@@ -23,15 +23,15 @@ public:
 
     // False until an answer OK was counted; the times below are 0 until then.
     bool hasTimes() const { return okCount != 0; }
-    double minMs() const;
-    double maxMs() const;
+    double minMs() const { return double(atRank(1)) / 1000.0; }
+    double maxMs() const { return double(atRank(okCount)) / 1000.0; }
     // Mean of the two middle times for an even count.
     double medianMs() const;
     // Nearest rank: the smallest time that at least 99 % of the times do not exceed.
     double p99Ms() const;
 
 private:
-    // Time at 1-based rank r in ascending order.
+    // Time at 1-based rank r in ascending order (0 while there is none).
     long long atRank(unsigned long long rank) const;
 
     unsigned requestCount = 0;

@@ -25,59 +25,45 @@ std::uint64_t getLittle(const unsigned char* in, int bytes) {
 
 } // namespace
 
-CaptureWriter::~CaptureWriter() {
-    close();
-}
-
 bool CaptureWriter::open(const std::string& path, std::uint64_t startUnixUs) {
     close();
     failed = false;
-    file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    file.reset(std::fopen(path.c_str(), "wb"));
+    if (!file) {
         return false;
     }
     unsigned char header[16];
     std::memcpy(header, magic, sizeof magic);
     putLittle(header + 8, startUnixUs, 8);
-    failed = std::fwrite(header, 1, sizeof header, file) != sizeof header;
+    failed = std::fwrite(header, 1, sizeof header, file.get()) != sizeof header;
     return !failed;
 }
 
 bool CaptureWriter::write(std::uint64_t timeUs, const unsigned char* bytes, std::size_t count) {
-    if (file == nullptr || failed) {
+    if (!file || failed) {
         return false;
     }
     unsigned char head[12];
     putLittle(head, timeUs, 8);
     putLittle(head + 8, count, 4);
-    failed = std::fwrite(head, 1, sizeof head, file) != sizeof head ||
-             std::fwrite(bytes, 1, count, file) != count;
+    failed = std::fwrite(head, 1, sizeof head, file.get()) != sizeof head ||
+             std::fwrite(bytes, 1, count, file.get()) != count;
     return !failed;
 }
 
 bool CaptureWriter::close() {
-    if (file == nullptr) {
-        return !failed;
-    }
-    failed = std::fclose(file) != 0 || failed;
-    file = nullptr;
+    failed = (file && std::fclose(file.release()) != 0) || failed;
     return !failed;
 }
 
-CaptureReader::~CaptureReader() {
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-}
-
 bool CaptureReader::open(const std::string& path, std::string& error) {
-    file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    file.reset(std::fopen(path.c_str(), "rb"));
+    if (!file) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     unsigned char header[16];
-    if (std::fread(header, 1, sizeof header, file) != sizeof header ||
+    if (std::fread(header, 1, sizeof header, file.get()) != sizeof header ||
         std::memcmp(header, magic, sizeof magic) != 0) {
         error = path + " is not a velkctl capture";
         return false;
@@ -90,7 +76,7 @@ bool CaptureReader::next(std::uint64_t& timeUs, std::vector<unsigned char>& byte
                          std::string& error) {
     error.clear();
     unsigned char head[12];
-    const std::size_t got = file != nullptr ? std::fread(head, 1, sizeof head, file) : 0;
+    const std::size_t got = file ? std::fread(head, 1, sizeof head, file.get()) : 0;
     if (got == 0) {
         return false;
     }
@@ -100,7 +86,7 @@ bool CaptureReader::next(std::uint64_t& timeUs, std::vector<unsigned char>& byte
         return false;
     }
     bytes.resize(count);
-    if (std::fread(bytes.data(), 1, count, file) != count) {
+    if (std::fread(bytes.data(), 1, count, file.get()) != count) {
         error = "capture ends inside a record";
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,28 +13,18 @@
 //   then records: u64 time (microseconds since the start), u32 count, bytes.
 class CaptureWriter {
 public:
-    CaptureWriter() = default;
-    ~CaptureWriter();
-    CaptureWriter(const CaptureWriter&) = delete;
-    CaptureWriter& operator=(const CaptureWriter&) = delete;
-
     bool open(const std::string& path, std::uint64_t startUnixUs);
     bool write(std::uint64_t timeUs, const unsigned char* bytes, std::size_t count);
     // Flushes and closes; false when anything could not be written.
     bool close();
 
 private:
-    std::FILE* file = nullptr;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
     bool failed = false;
 };
 
 class CaptureReader {
 public:
-    CaptureReader() = default;
-    ~CaptureReader();
-    CaptureReader(const CaptureReader&) = delete;
-    CaptureReader& operator=(const CaptureReader&) = delete;
-
     // False (with the reason) when the file cannot be read or is no capture.
     bool open(const std::string& path, std::string& error);
     std::uint64_t startUnixUs() const { return start; }
@@ -43,7 +34,7 @@ public:
     bool next(std::uint64_t& timeUs, std::vector<unsigned char>& bytes, std::string& error);
 
 private:
-    std::FILE* file = nullptr;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
     std::uint64_t start = 0;
 };
 

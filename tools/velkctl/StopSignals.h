@@ -9,7 +9,7 @@
 // A stop request from the user ends a run at once, even in the middle of an
 // exchange. POSIX: SIGINT and SIGTERM, blocked from construction on (the
 // threads created later, the port's, inherit the mask) and taken by a
-// watcher thread from a signalfd, so nothing runs in a signal handler.
+// watcher thread in sigwait, so nothing runs in a signal handler.
 // Windows: Ctrl-C and Ctrl-Break (as SIGINT) and closing the console window
 // (as SIGTERM), taken by a console control handler on a thread the system
 // creates. Either way the stop action (ending the running exchange) runs on

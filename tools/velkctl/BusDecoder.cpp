@@ -5,9 +5,9 @@
 
 namespace {
 
-const unsigned addressBlockSize = 6;
-const unsigned dataBlockSize = 12;
-const unsigned extendedBlockSize = 10;
+// Lengths of the blocks by kind; a header of no known kind is noise.
+const unsigned blockSizes[] = {6, 12, 10, 0};
+const unsigned dataBlockSize = blockSizes[int(BusItem::Kind::Data)];
 // Noise is reported in pieces of at most this many bytes.
 const std::size_t noiseLimit = 256;
 
@@ -15,21 +15,11 @@ bool isHeader(unsigned char b) {
     return (b & 0x80) != 0;
 }
 
-// Length of the block a header starts, 0 for a header of no known kind.
-unsigned blockSize(unsigned char header, BusItem::Kind& kind) {
-    if ((header & 0xC0) == 0x80) {
-        kind = BusItem::Kind::Address;
-        return addressBlockSize;
-    }
-    if ((header & 0xC8) == 0xC0) {
-        kind = BusItem::Kind::Data;
-        return dataBlockSize;
-    }
-    if ((header & 0xD8) == 0xD8) {
-        kind = BusItem::Kind::Extended;
-        return extendedBlockSize;
-    }
-    return 0;
+BusItem::Kind blockKind(unsigned char header) {
+    return (header & 0xC0) == 0x80   ? BusItem::Kind::Address
+           : (header & 0xC8) == 0xC0 ? BusItem::Kind::Data
+           : (header & 0xD8) == 0xD8 ? BusItem::Kind::Extended
+                                     : BusItem::Kind::Noise;
 }
 
 } // namespace
@@ -109,15 +99,14 @@ void BusDecoder::finish() {
 }
 
 void BusDecoder::startBlock(unsigned char header, std::uint64_t timeUs) {
-    BusItem::Kind kind = BusItem::Kind::Noise;
-    const unsigned size = blockSize(header, kind);
-    if (size == 0) {
+    const BusItem::Kind kind = blockKind(header);
+    if (kind == BusItem::Kind::Noise) {
         noise.timeUs = timeUs;
         noise.endUs = timeUs;
         noise.bytes.push_back(header);
         return;
     }
-    expected = size;
+    expected = blockSizes[int(kind)];
     block.kind = kind;
     block.timeUs = timeUs;
     block.endUs = timeUs;
@@ -127,50 +116,32 @@ void BusDecoder::startBlock(unsigned char header, std::uint64_t timeUs) {
 
 void BusDecoder::finishBlock(BusItem::Verdict verdict) {
     expected = 0;
-    if (verdict == BusItem::Verdict::Ok) {
-        scratch.resize(unsigned(block.bytes.size()), 0);
-        std::copy(block.bytes.begin(), block.bytes.end(), scratch.data());
-        unsigned position = 0;
-        bool decoded = false;
-        switch (block.kind) {
-        case BusItem::Kind::Address:
-            decoded = addressPackager.unpack(scratch, position, block.address);
-            break;
-        case BusItem::Kind::Data:
-            decoded = dataPackager.unpack(scratch, position, block.data);
-            break;
-        case BusItem::Kind::Extended:
-            decoded = extendedPackager.unpack(scratch, position, block.extended);
-            break;
-        case BusItem::Kind::Noise:
-            break;
-        }
-        // The header was checked before collecting, so only the CRC can fail.
-        verdict = decoded ? BusItem::Verdict::Ok : BusItem::Verdict::BadCrc;
-    }
-    block.verdict = verdict;
+    const bool whole = verdict == BusItem::Verdict::Ok;
+    scratch.resize(unsigned(block.bytes.size()), 0);
+    std::copy(block.bytes.begin(), block.bytes.end(), scratch.data());
+    unsigned position = 0;
+    bool decoded = false;
     block.extendedIndex = 0;
     block.extendedCount = 0;
-
     switch (block.kind) {
     case BusItem::Kind::Address:
+        decoded = whole && addressPackager.unpack(scratch, position, block.address);
         block.direction = BusItem::Direction::Request;
         requestOpen = true;
         extendedDirection = BusItem::Direction::Unknown;
         break;
-    case BusItem::Kind::Data: {
+    case BusItem::Kind::Data:
+        decoded = whole && dataPackager.unpack(scratch, position, block.data);
         block.direction = requestOpen ? BusItem::Direction::Request : BusItem::Direction::Answer;
         requestOpen = false;
         extendedDirection = block.direction;
         extendedIndex = 0;
-        extendedCount = 0;
-        if (verdict == BusItem::Verdict::Ok && block.data.efBit != 0) {
-            const unsigned bytes = block.data.data[0] + 256u * block.data.data[1];
-            extendedCount = (bytes + 6) / 7;
-        }
+        extendedCount = decoded && block.data.efBit != 0
+                            ? (block.data.data[0] + 256u * block.data.data[1] + 6) / 7
+                            : 0;
         break;
-    }
     case BusItem::Kind::Extended:
+        decoded = whole && extendedPackager.unpack(scratch, position, block.extended);
         block.direction = extendedDirection;
         block.extendedIndex = ++extendedIndex;
         block.extendedCount = extendedCount;
@@ -178,6 +149,8 @@ void BusDecoder::finishBlock(BusItem::Verdict verdict) {
     case BusItem::Kind::Noise:
         break;
     }
+    // The header was checked before collecting, so only the CRC can fail.
+    block.verdict = !whole ? verdict : (decoded ? BusItem::Verdict::Ok : BusItem::Verdict::BadCrc);
     emit(block);
 }
 

@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cstdio>
 #include <memory>
-#include <set>
 
 namespace {
 
@@ -113,11 +112,7 @@ private:
     void knownVariables(const std::string& value, Index at) {
         std::string ignored;
         std::string why;
-        std::vector<std::pair<std::string, std::string>> known;
-        for (const std::string& v : captured) {
-            known.emplace_back(v, "");
-        }
-        if (!substitutePlanVariables(value, known, ignored, why)) {
+        if (!substitutePlanVariables(value, captured, ignored, why)) {
             fail(at, why);
         }
     }
@@ -137,7 +132,7 @@ private:
     const PlanStop& stop;
     unsigned asked = 0;
     std::string errorText;
-    std::set<std::string> captured;
+    PlanVariables captured; // by earlier steps, without values
 
 public:
     bool stopped = false;
@@ -325,7 +320,7 @@ bool PlanReader::read(Plan& plan, std::string& error) {
             }
             // Variables serve the steps after the one that captures them.
             for (const auto& c : step.captures) {
-                captured.insert(c.first);
+                captured[c.first];
             }
             plan.steps.push_back(std::move(step));
         }
@@ -408,8 +403,7 @@ bool planYamlSupported() {
 #endif
 }
 
-bool substitutePlanVariables(const std::string& text,
-                             const std::vector<std::pair<std::string, std::string>>& variables,
+bool substitutePlanVariables(const std::string& text, const PlanVariables& variables,
                              std::string& out, std::string& error) {
     std::string result;
     std::string::size_type from = 0;
@@ -425,9 +419,8 @@ bool substitutePlanVariables(const std::string& text,
             return false;
         }
         const std::string name = text.substr(open + 2, close - open - 2);
-        const auto found = std::find_if(variables.rbegin(), variables.rend(),
-                                        [&](const auto& v) { return v.first == name; });
-        if (found == variables.rend()) {
+        const auto found = variables.find(name);
+        if (found == variables.end()) {
             error = "variable '" + name + "' is not captured by an earlier step";
             return false;
         }

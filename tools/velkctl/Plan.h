@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,9 @@ struct Plan {
     std::vector<PlanStep> steps;
 };
 
+// Variables captured from answers, by name.
+using PlanVariables = std::map<std::string, std::string>;
+
 // Asked now and then while a plan loads: true gives up the load.
 using PlanStop = std::function<bool()>;
 
@@ -71,8 +75,7 @@ bool planYamlSupported();
 
 // Replaces each ${name} in text by the variable's value. False (with the
 // reason) when a name has no value.
-bool substitutePlanVariables(const std::string& text,
-                             const std::vector<std::pair<std::string, std::string>>& variables,
+bool substitutePlanVariables(const std::string& text, const PlanVariables& variables,
                              std::string& out, std::string& error);
 
 #endif

@@ -330,14 +330,7 @@ int runPlan(const RunOptions& o, std::ostream& out, std::ostream& err, StopSigna
                 return true; // a repeat that fails ends the step
             }
             for (const auto& capture : step.captures) {
-                const std::string value = stepAnswerField(answer, capture.second);
-                auto same = std::find_if(variables.begin(), variables.end(),
-                                         [&](const auto& v) { return v.first == capture.first; });
-                if (same != variables.end()) {
-                    same->second = value;
-                } else {
-                    variables.emplace_back(capture.first, value);
-                }
+                variables[capture.first] = stepAnswerField(answer, capture.second);
             }
             return true;
         });

@@ -12,8 +12,6 @@
 
 class StopSignals;
 
-using PlanVariables = std::vector<std::pair<std::string, std::string>>;
-
 struct StepFailure {
     std::string field;
     std::string expected;

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <charconv>
 #include <iterator>
+#include <memory>
 #include <unordered_map>
 
 namespace {
@@ -384,58 +385,82 @@ Kind plainKind(std::string_view s, int line, bool& flag) {
     return Kind::Number;
 }
 
-// LibYAML's parser reads ahead a bounded stretch of the text (a possible
-// key lasts one line and 1024 characters at most), so it holds little more
-// than the document's tree.
-class YamlReader {
-public:
-    YamlReader(const std::string& text, PlanDocument::Builder& builder) : text(text), b(builder) {
-        if (yaml_parser_initialize(&parser) == 0) {
-            throw Failure{0, "not enough memory to read YAML"};
-        }
-        yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
-                                     text.size());
-        yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
-    }
-    ~YamlReader() { yaml_parser_delete(&parser); }
-    YamlReader(const YamlReader&) = delete;
-    YamlReader& operator=(const YamlReader&) = delete;
-
-    // The first document; a plan is one.
-    void read() {
-        for (bool done = false; !done;) {
-            Event e;
-            if (yaml_parser_parse(&parser, &e.event) == 0) {
-                refuse();
-            }
-            done = handle(e.event);
+// LibYAML ends the last line of a text that does not end one, so an error
+// at the end can name the line after it. Its line breaks: LF, CR, CR LF, and
+// NEL, LS and PS in UTF-8.
+int lastYamlLine(const std::string& text) {
+    int line = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        for (std::string_view lineBreak :
+             {"\n", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+            line +=
+                text.compare(i, lineBreak.size(), lineBreak) == 0 && text.compare(i, 2, "\r\n") != 0
+                    ? 1
+                    : 0;
         }
     }
+    return line;
+}
 
-private:
-    struct Event {
-        yaml_event_t event{};
-        Event() = default;
-        Event(const Event&) = delete;
-        Event& operator=(const Event&) = delete;
-        ~Event() { yaml_event_delete(&event); }
+[[noreturn]] void refuseYaml(const yaml_parser_t& parser, const std::string& text) {
+    std::string reason = parser.problem != nullptr ? parser.problem : "not YAML";
+    if (parser.context != nullptr) {
+        reason += std::string(" ") + parser.context;
+    }
+    const int line = parser.error == YAML_READER_ERROR
+                         ? lineAt(text, std::min(parser.problem_offset, text.size()))
+                         : int(parser.problem_mark.line) + 1;
+    throw Failure{std::min(line, lastYamlLine(text)), reason};
+}
+
+// The first document of the text; a plan is one. LibYAML's parser reads
+// ahead a bounded stretch of the text (a possible key lasts one line and
+// 1024 characters at most), so it holds little more than the document's tree.
+void readYaml(const std::string& text, PlanDocument::Builder& b) {
+    yaml_parser_t parser;
+    if (yaml_parser_initialize(&parser) == 0) {
+        throw Failure{0, "not enough memory to read YAML"};
+    }
+    const std::unique_ptr<yaml_parser_t, void (*)(yaml_parser_t*)> parserOwner(&parser,
+                                                                               &yaml_parser_delete);
+    yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                                 text.size());
+    yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+    const std::size_t maxAnchors = 10000;
+    std::unordered_map<std::string, std::size_t> anchors;
+    std::size_t defined = 0;
+    // A new anchor (a name used again names the later value); 0 for none.
+    const auto define = [&](const yaml_char_t* anchor, int line) -> std::size_t {
+        if (anchor == nullptr) {
+            return 0;
+        }
+        if (defined == maxAnchors) {
+            throw Failure{line, "more than " + std::to_string(maxAnchors) + " anchors"};
+        }
+        return anchors[reinterpret_cast<const char*>(anchor)] = ++defined;
     };
-
-    // True at the end of the document.
-    bool handle(const yaml_event_t& e) {
+    for (;;) {
+        yaml_event_t e;
+        if (yaml_parser_parse(&parser, &e) == 0) {
+            refuseYaml(parser, text);
+        }
+        const std::unique_ptr<yaml_event_t, void (*)(yaml_event_t*)> eventOwner(&e,
+                                                                                &yaml_event_delete);
         const int line = int(e.start_mark.line) + 1;
         switch (e.type) {
         case YAML_SCALAR_EVENT: {
-            const auto& s = e.data.scalar;
-            const std::string_view value(reinterpret_cast<const char*>(s.value), s.length);
+            const auto& scalar = e.data.scalar;
+            const std::string_view value(reinterpret_cast<const char*>(scalar.value),
+                                         scalar.length);
             bool flag = false;
-            const Kind kind = s.plain_implicit != 0 && !b.wantsKey() ? plainKind(value, line, flag)
-                                                                     : Kind::String;
-            b.scalar(kind, line, value, flag, define(s.anchor, line));
+            const Kind kind = scalar.plain_implicit != 0 && !b.wantsKey()
+                                  ? plainKind(value, line, flag)
+                                  : Kind::String;
+            b.scalar(kind, line, value, flag, define(scalar.anchor, line));
             break;
         }
         case YAML_ALIAS_EVENT: {
-            const auto found = anchors.find(name(e.data.alias.anchor));
+            const auto found = anchors.find(reinterpret_cast<const char*>(e.data.alias.anchor));
             b.alias(line, found != anchors.end() ? found->second : 0);
             break;
         }
@@ -451,64 +476,12 @@ private:
             break;
         case YAML_DOCUMENT_END_EVENT:
         case YAML_STREAM_END_EVENT:
-            return true;
+            return;
         default:
             break;
         }
-        return false;
     }
-
-    static std::string name(const yaml_char_t* anchor) {
-        return reinterpret_cast<const char*>(anchor);
-    }
-
-    // A new anchor (a name used again names the later value); 0 for none.
-    std::size_t define(const yaml_char_t* anchor, int line) {
-        if (anchor == nullptr) {
-            return 0;
-        }
-        if (defined == maxAnchors) {
-            throw Failure{line, "more than " + std::to_string(maxAnchors) + " anchors"};
-        }
-        anchors[name(anchor)] = ++defined;
-        return defined;
-    }
-
-    [[noreturn]] void refuse() {
-        std::string reason = parser.problem != nullptr ? parser.problem : "not YAML";
-        if (parser.context != nullptr) {
-            reason += std::string(" ") + parser.context;
-        }
-        const int line = parser.error == YAML_READER_ERROR
-                             ? lineAt(text, std::min(parser.problem_offset, text.size()))
-                             : int(parser.problem_mark.line) + 1;
-        throw Failure{std::min(line, lastLine()), reason};
-    }
-
-    // LibYAML ends the last line of a text that does not end one, so an
-    // error at the end can name the line after it. Its line breaks: LF, CR,
-    // CR LF, and NEL, LS and PS in UTF-8.
-    int lastLine() const {
-        int line = 1;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            for (std::string_view lineBreak :
-                 {"\n", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
-                line += text.compare(i, lineBreak.size(), lineBreak) == 0 &&
-                                text.compare(i, 2, "\r\n") != 0
-                            ? 1
-                            : 0;
-            }
-        }
-        return line;
-    }
-
-    static constexpr std::size_t maxAnchors = 10000;
-    const std::string& text;
-    PlanDocument::Builder& b;
-    yaml_parser_t parser{};
-    std::unordered_map<std::string, std::size_t> anchors;
-    std::size_t defined = 0;
-};
+}
 #endif
 
 } // namespace
@@ -528,7 +501,7 @@ bool PlanDocument::parse(const std::string& text, bool yaml, const std::function
         Builder builder(*this, stop);
         if (yaml) {
 #ifdef VELK_HAVE_YAML
-            YamlReader(text, builder).read();
+            readYaml(text, builder);
 #else
             throw Failure{0, "this velkctl reads JSON plans only (built without LibYAML)"};
 #endif

@@ -2,26 +2,23 @@
 
 #include "UserValue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
 std::array<AnswerField, 14> answerFields(const Velk21DataBlockKernel& k) {
-    return {{{"code", k.id.code, false},
-             {"index", k.id.index, false},
-             {"ao", k.ao, false},
-             {"ntxt", k.ntxt, false},
-             {"status", k.status, false},
-             {"wtsBit", k.wtsBit, true},
-             {"csBit", k.csBit, true},
-             {"subLBit", k.subLBit, true},
-             {"efBit", k.efBit, true},
-             {"errBit", k.errBit, true},
-             {"data_0", k.data[0], false},
-             {"data_1", k.data[1], false},
-             {"data_2", k.data[2], false},
-             {"data_3", k.data[3], false}}};
+    const AnswerField fields[] = {
+        {"code", k.id.code, false},   {"index", k.id.index, false}, {"ao", k.ao, false},
+        {"ntxt", k.ntxt, false},      {"status", k.status, false},  {"wtsBit", k.wtsBit, true},
+        {"csBit", k.csBit, true},     {"subLBit", k.subLBit, true}, {"efBit", k.efBit, true},
+        {"errBit", k.errBit, true},   {"data_0", k.data[0], false}, {"data_1", k.data[1], false},
+        {"data_2", k.data[2], false}, {"data_3", k.data[3], false},
+    };
+    std::array<AnswerField, 14> out;
+    std::copy(std::begin(fields), std::end(fields), out.begin());
+    return out;
 }
 
 void appendAnswerField(std::string& text, const AnswerField& f) {
@@ -102,9 +99,7 @@ std::string csvField(const std::string& text) {
 void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& k) {
     const std::array<AnswerField, 14> fields = answerFields(k);
     for (int i = 0; i < 10; ++i) {
-        if (i != 0) {
-            text += ' ';
-        }
+        text += i != 0 ? " " : "";
         text += fields[i].name;
         text += ' ';
         appendAnswerField(text, fields[i]);
@@ -118,10 +113,7 @@ void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& k) {
     const std::array<AnswerField, 14> fields = answerFields(k);
     json += '{';
     for (int i = 0; i < 14; ++i) {
-        if (i != 0) {
-            json += ',';
-        }
-        json += '"';
+        json += i != 0 ? ",\"" : "\"";
         json += fields[i].name;
         json += fields[i].flag ? "\":" : "\":\"";
         appendAnswerField(json, fields[i]);
@@ -251,11 +243,9 @@ std::string formatSummaryJson(const ExchangeStatistics& s, const std::string& po
                        ",\"requests\":" + std::to_string(s.requests()) +
                        ",\"answers_ok\":" + std::to_string(s.answersOk()) +
                        ",\"errors\":" + std::to_string(s.errors()) + ",\"errors_by_code\":{";
-    bool first = true;
     for (const auto& [code, n] : s.errorsByCode()) {
-        json +=
-            std::string(first ? "" : ",") + "\"" + std::to_string(code) + "\":" + std::to_string(n);
-        first = false;
+        json += std::string(json.back() == '{' ? "\"" : ",\"") + std::to_string(code) +
+                "\":" + std::to_string(n);
     }
     json += "},\"response_ms\":";
     if (s.hasTimes()) {

@@ -17,8 +17,8 @@ using cli::flag;
 using cli::text;
 using cli::valued;
 
-bool hexNumber(const std::string& v, unsigned min, unsigned max, unsigned& target,
-               std::string& why) {
+template <class T>
+bool hexNumber(const std::string& v, unsigned min, unsigned max, T& target, std::string& why) {
     unsigned n = 0;
     if (!parseHexNumber(v, max, n) || n < min) {
         char range[32];
@@ -26,16 +26,7 @@ bool hexNumber(const std::string& v, unsigned min, unsigned max, unsigned& targe
         why = std::string("expected a hexadecimal number ") + range;
         return false;
     }
-    target = n;
-    return true;
-}
-
-bool hexByte(const std::string& v, unsigned max, unsigned char& target, std::string& why) {
-    unsigned n = 0;
-    if (!hexNumber(v, 0, max, n, why)) {
-        return false;
-    }
-    target = static_cast<unsigned char>(n);
+    target = T(n);
     return true;
 }
 
@@ -78,14 +69,14 @@ Apply setFlag(bool RequestOptions::*flag) {
 
 Apply hexField(unsigned char RequestOptions::*field, unsigned max) {
     return [field, max](RequestOptions& r, const std::string& v, std::string& why) {
-        return hexByte(v, max, r.*field, why);
+        return hexNumber(v, 0, max, r.*field, why);
     };
 }
 
 Apply addressLevel(int level) {
     return [level](RequestOptions& r, const std::string& v, std::string& why) {
         r.addressGiven = r.addressGiven || level == 0;
-        return hexByte(v, 0x7F, r.address[level], why);
+        return hexNumber(v, 0, 0x7F, r.address[level], why);
     };
 }
 
@@ -307,9 +298,7 @@ struct Parser {
                "walk the second address level under address_1 A1;\n--from and --to then give "
                "address_2",
                [&o](const std::string& v, std::string& why) {
-                   unsigned n = 0;
-                   o.levelOne = hexNumber(v, 1, 0x7F, n, why) ? int(n) : -1;
-                   return o.levelOne >= 0;
+                   return hexNumber(v, 1, 0x7F, o.levelOne, why);
                });
         addTimes(a, o.byteTimeoutMs, o.maxRestarts, g);
         valued(a, "--retries", "N", g,

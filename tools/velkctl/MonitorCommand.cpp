@@ -266,10 +266,9 @@ int runMonitor(const MonitorOptions& o, std::ostream& out, std::ostream& err, St
         if (endUs != 0 && before >= endUs) {
             break;
         }
-        unsigned wait = 50; // bounds how late a stop is noticed
-        if (endUs != 0 && endUs - before < 50000) {
-            wait = unsigned((endUs - before + 999) / 1000);
-        }
+        // At most 50 ms, which bounds how late a stop is noticed.
+        const unsigned wait =
+            endUs != 0 && endUs - before < 50000 ? unsigned((endUs - before + 999) / 1000) : 50;
         unsigned got = 0;
         if (!device.read(buffer, sizeof buffer, wait, got)) {
             err << "velkctl: lost port " << o.port << std::endl;

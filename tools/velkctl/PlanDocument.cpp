@@ -168,12 +168,7 @@ private:
             throw Failure{0, "", true};
         }
         const Index i = Index(doc.nodes.size());
-        Node node;
-        node.kind = kind;
-        node.line = std::uint32_t(std::min(line, (1 << 29) - 1));
-        node.a = a;
-        node.b = b;
-        doc.nodes.push_back(node);
+        doc.nodes.push_back({kind, std::uint32_t(std::min(line, (1 << 29) - 1)), a, b, none});
         if (levels.empty()) {
             doc.rootIndex = i;
             return i;

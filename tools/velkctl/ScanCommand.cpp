@@ -34,11 +34,8 @@ const char* resultName(ScanEntry::Result result) {
 // line (noise before the answer, or the data block's verdict), the extended
 // block's trouble for 7 and 8.
 std::string scanFaultReason(int errorCode, const DataBlock<unsigned char>& rxDataPacket) {
-    if (errorCode == 7) {
-        return "extended block missing";
-    }
-    if (errorCode == 8) {
-        return "extended block did not decode";
+    if (errorCode == 7 || errorCode == 8) {
+        return errorCode == 7 ? "extended block missing" : "extended block did not decode";
     }
     // The monitor's verdict on what came back, so both tools name a fault alike.
     std::string reason = "cut short";

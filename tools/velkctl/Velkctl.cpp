@@ -12,11 +12,8 @@ std::string portProblem(const std::string& port, const OpenFailureDetail& why) {
     if (device.empty()) {
         return "cannot open port " + shown + ": no such port";
     }
-    const std::string reason = std::string(": ") + openFailureText(why);
-    if (device == port) {
-        return "cannot open port " + shown + reason;
-    }
-    return "cannot open port " + shown + " (" + printableText(device) + ")" + reason;
+    return "cannot open port " + shown +
+           (device == port ? "" : " (" + printableText(device) + ")") + ": " + openFailureText(why);
 }
 
 bool openSession(Velk21Session& session, const std::string& port, std::ostream& err) {

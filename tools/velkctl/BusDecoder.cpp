@@ -54,10 +54,7 @@ void BusDecoder::feed(const unsigned char* bytes, std::size_t count, std::uint64
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char b = bytes[i];
         if (isHeader(b)) {
-            if (expected != 0) {
-                finishBlock(BusItem::Verdict::Short);
-            }
-            flushNoise();
+            finish(); // a header always starts a block
             startBlock(b, timeUs);
             continue;
         }
@@ -82,13 +79,9 @@ void BusDecoder::feed(const unsigned char* bytes, std::size_t count, std::uint64
 }
 
 void BusDecoder::idle(std::uint64_t nowUs) {
-    if (nowUs < lastUs || nowUs - lastUs <= idleLimitUs) {
-        return;
+    if (nowUs >= lastUs && nowUs - lastUs > idleLimitUs) {
+        finish();
     }
-    if (expected != 0) {
-        finishBlock(BusItem::Verdict::Short);
-    }
-    flushNoise();
 }
 
 void BusDecoder::finish() {

@@ -110,8 +110,10 @@ void BusDecoder::startBlock(unsigned char header, std::uint64_t timeUs) {
 void BusDecoder::finishBlock(BusItem::Verdict verdict) {
     expected = 0;
     const bool whole = verdict == BusItem::Verdict::Ok;
-    scratch.resize(unsigned(block.bytes.size()), 0);
-    std::copy(block.bytes.begin(), block.bytes.end(), scratch.data());
+    if (whole) {
+        scratch.resize(unsigned(block.bytes.size()), 0);
+        std::copy(block.bytes.begin(), block.bytes.end(), scratch.data());
+    }
     unsigned position = 0;
     bool decoded = false;
     block.extendedIndex = 0;

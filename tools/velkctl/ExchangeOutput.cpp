@@ -99,7 +99,9 @@ std::string csvField(const std::string& text) {
 void appendDataFieldsText(std::string& text, const Velk21DataBlockKernel& k) {
     const std::array<AnswerField, 14> fields = answerFields(k);
     for (int i = 0; i < 10; ++i) {
-        text += i != 0 ? " " : "";
+        if (i != 0) {
+            text += ' ';
+        }
         text += fields[i].name;
         text += ' ';
         appendAnswerField(text, fields[i]);
@@ -113,7 +115,10 @@ void appendDataFieldsJson(std::string& json, const Velk21DataBlockKernel& k) {
     const std::array<AnswerField, 14> fields = answerFields(k);
     json += '{';
     for (int i = 0; i < 14; ++i) {
-        json += i != 0 ? ",\"" : "\"";
+        if (i != 0) {
+            json += ',';
+        }
+        json += '"';
         json += fields[i].name;
         json += fields[i].flag ? "\":" : "\":\"";
         appendAnswerField(json, fields[i]);

@@ -1,6 +1,7 @@
 // The dialog as built: the form's contract that the other parts rely on.
 
 #include "FakeSerialDevice.h"
+#include "SessionRig.h"
 #include "UiTestSupport.h"
 #include "Velk21Session.h"
 
@@ -177,7 +178,7 @@ private slots:
         dialog.reset();
         auto device = std::make_unique<FakeSerialDevice>();
         device->limitBaudRate(115200, 9600);
-        Velk21Session session("/dev/velk-fake0", 1000000, std::move(device));
+        Velk21Session session(fakePort(), 1000000, std::move(device));
         QVERIFY(!session.isOpen());
         dialog = std::make_unique<VelkTestUi>(&session, nullptr, testRoots());
         auto* box = widget<QGroupBox>(dialog.get(), "rs232GroupBox");
